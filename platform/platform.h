@@ -1,0 +1,43 @@
+// The system's only door to the operating system. One header, two
+// implementations (win32.cpp and posix.cpp), chosen by the build. Everything
+// above this seam is plain data handling that tests can drive without any
+// operating-system object. Names are 8-bit text; the Windows side widens them.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <span>
+
+namespace platform {
+
+// Loads a library by its bare file name through the system's standard search.
+// Null when it cannot be loaded.
+void *loadLibrary(const char *fileName);
+
+// Resolves one entry point of a loaded library by ordinal. Null when the
+// library does not export it.
+void *resolveOrdinal(void *library, int ordinal);
+
+// Opens an existing named shared-memory block with full access and maps all
+// of it. The span covers the whole mapping; it is empty when the block does
+// not exist or cannot be mapped. Nothing is ever unmapped or closed.
+std::span<std::byte> openSharedBlock(const char *name);
+
+void sleepMilliseconds(unsigned milliseconds);
+
+// Gives the rest of the time slice to any other ready thread.
+void yieldProcessor();
+
+enum class Guard { held, alreadyHeld, unavailable };
+
+// Takes the named machine-wide single-instance guard and holds it for the life
+// of the process; the operating system releases it however the process ends.
+Guard takeInstanceGuard(const char *name);
+
+// The calling thread's last error, as the last failing call left it.
+std::uint32_t lastError();
+
+// Runs the command interpreter's "pause": waits for a key.
+void pause();
+
+}  // namespace platform

@@ -1,0 +1,91 @@
+// Windows side of the platform seam: the Win32 calls themselves.
+#include "platform/platform.h"
+
+#include <cstdlib>
+#include <cstdio>
+#include <string>
+
+#include <windows.h>
+
+namespace platform {
+
+namespace {
+
+// Widens an 8-bit name with the runtime's multibyte-to-wide conversion in the
+// default locale, in which every byte becomes the character of the same code.
+std::wstring widen(const char *name)
+{
+    std::size_t length = std::mbstowcs(nullptr, name, 0);
+    if (length == static_cast<std::size_t>(-1))
+        return {};
+    std::wstring wide(length, L'\0');
+    std::mbstowcs(wide.data(), name, length);
+    return wide;
+}
+
+}  // namespace
+
+void *loadLibrary(const char *fileName)
+{
+    HMODULE library = LoadLibraryW(widen(fileName).c_str());
+    if (library == INVALID_HANDLE_VALUE)
+        return nullptr;
+    return reinterpret_cast<void *>(library);
+}
+
+void *resolveOrdinal(void *library, int ordinal)
+{
+    auto ordinalName = reinterpret_cast<LPCSTR>(static_cast<ULONG_PTR>(static_cast<WORD>(ordinal)));
+    return reinterpret_cast<void *>(GetProcAddress(static_cast<HMODULE>(library), ordinalName));
+}
+
+std::span<std::byte> openSharedBlock(const char *name)
+{
+    HANDLE mapping = OpenFileMappingW(FILE_MAP_ALL_ACCESS, FALSE, widen(name).c_str());
+    if (mapping == nullptr)
+        return {};
+    void *view = MapViewOfFile(mapping, FILE_MAP_ALL_ACCESS, 0, 0, 0);
+    if (view == nullptr)
+        return {};
+    // The view covers the whole mapping, rounded up to whole pages; the region
+    // that VirtualQuery reports from the base is that view.
+    MEMORY_BASIC_INFORMATION region{};
+    if (VirtualQuery(view, &region, sizeof region) == 0)
+        return {};
+    return {static_cast<std::byte *>(view), region.RegionSize};
+}
+
+void sleepMilliseconds(unsigned milliseconds)
+{
+    Sleep(milliseconds);
+}
+
+void yieldProcessor()
+{
+    Sleep(0);
+}
+
+Guard takeInstanceGuard(const char *name)
+{
+    HANDLE mutex = CreateMutexW(nullptr, TRUE, widen(name).c_str());
+    if (mutex == nullptr)
+        return Guard::unavailable;
+    if (GetLastError() == ERROR_ALREADY_EXISTS) {
+        CloseHandle(mutex);
+        return Guard::alreadyHeld;
+    }
+    return Guard::held;
+}
+
+std::uint32_t lastError()
+{
+    return GetLastError();
+}
+
+void pause()
+{
+    std::fflush(stdout);
+    std::system("pause");
+}
+
+}  // namespace platform

@@ -1,0 +1,64 @@
+// Binding to the vendor sensor library, reached only through seven ordinals,
+// and the data it hands back.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <string_view>
+
+// Reading type codes as the library takes them, 1 to 8.
+enum class ReadingType : std::int32_t {
+    temperature = 1,
+    voltage,
+    fan,
+    current,
+    power,
+    clock,
+    usage,
+    other,
+};
+
+inline constexpr std::int32_t firstReadingType = 1;
+inline constexpr std::int32_t lastReadingType = 8;
+
+// The name the snapshot writes for a type code; empty for a code outside 1..8.
+std::string_view readingTypeName(std::int32_t code);
+
+// The 464-byte record that readingEntry fills. Only the valid flag, the value
+// and the label are read.
+struct ReadingRecord {
+    std::int32_t valid;
+    std::byte unused4[4];
+    double value;
+    std::byte unused16[312];
+    char label[136];
+};
+
+static_assert(sizeof(ReadingRecord) == 464);
+static_assert(offsetof(ReadingRecord, valid) == 0);
+static_assert(offsetof(ReadingRecord, value) == 8);
+static_assert(offsetof(ReadingRecord, label) == 328);
+
+inline constexpr std::int32_t nameBufferSize = 1024;
+inline constexpr std::int32_t readingsPerType = 1024;
+
+// The seven entry points in resolution order, with the ordinal of each.
+struct SensorLibrary {
+    std::int32_t (*initEntry)(std::int32_t flags);
+    void (*spareEntry)();
+    std::int32_t (*countEntry)();
+    std::int32_t (*pollEntry)();
+    std::int32_t (*sensorEntry)(std::int32_t sensor);
+    std::int32_t (*nameEntry)(std::int32_t sensor, char *buffer, std::int32_t size);
+    std::int32_t (*readingEntry)(std::int32_t type, std::int32_t sensor,
+                                 std::int32_t reading, ReadingRecord *record);
+};
+
+inline constexpr std::int32_t initFlags = 64;
+
+// The process-wide table, filled once by bindSensorLibrary.
+extern SensorLibrary sensorLibrary;
+
+// Loads "HWiNFO64.dll" and resolves all seven ordinals into sensorLibrary.
+// True only when the library loaded and every slot is filled.
+bool bindSensorLibrary();
