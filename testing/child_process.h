@@ -1,0 +1,69 @@
+// Runs the programs under test as child processes, for tests that check what a
+// whole process does: its output, its exit code, and how it ends.
+#pragma once
+
+#include <chrono>
+#include <cstddef>
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include <sys/types.h>
+
+struct ChildProcess {
+    pid_t pid = -1;
+    int output = -1;  // standard output and standard error, merged
+    int input = -1;   // standard input; -1 once closed
+};
+
+struct ChildOutcome {
+    bool exited = false;  // ended by itself rather than by a signal or the timeout
+    int exitCode = -1;
+    bool timedOut = false;
+    std::string output;
+};
+
+struct ChildOptions {
+    std::filesystem::path workingDirectory;      // empty: the test's own
+    std::vector<std::string> environment;        // "NAME=value" added to the test's own
+    bool keepInputOpen = false;                  // otherwise input ends at once
+    bool mergeErrors = false;                    // standard error into the output too
+};
+
+ChildProcess startChild(const std::vector<std::string> &arguments, const ChildOptions &options = {});
+
+// Reads the child's output until it ends or the timeout passes (then it is
+// killed), and reaps it.
+ChildOutcome finishChild(ChildProcess &child, std::chrono::milliseconds timeout);
+
+ChildOutcome runChild(const std::vector<std::string> &arguments, const ChildOptions &options,
+                      std::chrono::milliseconds timeout);
+
+// Reads whatever output has arrived within the wait, without waiting for the end.
+std::string readAvailable(ChildProcess &child, std::chrono::milliseconds wait);
+
+void closeInput(ChildProcess &child);
+
+// A fresh directory under the system's temporary directory, removed with its
+// contents when the value is destroyed.
+struct ScratchDirectory {
+    ScratchDirectory();
+    ~ScratchDirectory();
+    ScratchDirectory(const ScratchDirectory &) = delete;
+    ScratchDirectory &operator=(const ScratchDirectory &) = delete;
+    std::filesystem::path path;
+};
+
+// The consumer's side of a POSIX shared-memory object: created with a size,
+// mapped, and removed when the value is destroyed.
+struct SharedObject {
+    SharedObject(const char *name, std::size_t size);
+    ~SharedObject();
+    SharedObject(const SharedObject &) = delete;
+    SharedObject &operator=(const SharedObject &) = delete;
+    std::string name;
+    std::size_t size = 0;
+    void *view = nullptr;
+    // A copy of the whole object as it is now.
+    std::string copy() const;
+};
