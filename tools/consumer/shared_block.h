@@ -1,0 +1,40 @@
+// The consumer's only contact with the operating system. One header, two
+// implementations (shared_block_posix.cpp, shared_block_win32.cpp), chosen by
+// the build.
+#pragma once
+
+#include <cstddef>
+#include <span>
+#include <string>
+#include <string_view>
+
+// Creates the named block, or reuses one that exists, with exactly the given
+// size, and removes it again when destroyed.
+class SharedBlock {
+ public:
+  SharedBlock(std::string_view name, std::size_t size);
+  ~SharedBlock();
+  SharedBlock(const SharedBlock&) = delete;
+  SharedBlock& operator=(const SharedBlock&) = delete;
+
+  // Empty when the block could not be created; error() then says why.
+  std::span<std::byte> bytes() const { return {data_, size_}; }
+  const std::string& error() const { return error_; }
+
+ private:
+  std::string name_;
+  std::string error_;
+  std::byte* data_ = nullptr;
+  std::size_t size_ = 0;
+  // The mapping object on Windows; POSIX needs none once the block is mapped.
+  void* handle_ = nullptr;
+};
+
+// Makes Ctrl-C and termination requests set a flag instead of ending the
+// process, so that the block is removed on the way out.
+void installStopHandler();
+bool stopRequested();
+
+// Prepares standard output for byte-exact text and terminal escapes and tells
+// whether it is a terminal.
+bool prepareStdout();
