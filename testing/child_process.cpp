@@ -100,6 +100,15 @@ std::string readAvailable(ChildProcess &child, std::chrono::milliseconds wait)
     return output;
 }
 
+bool awaitOutput(ChildProcess &child, std::string &output, std::string_view ending,
+                 std::chrono::milliseconds timeout)
+{
+    auto deadline = std::chrono::steady_clock::now() + timeout;
+    while (!output.ends_with(ending) && child.output >= 0 && std::chrono::steady_clock::now() < deadline)
+        output += readAvailable(child, std::chrono::milliseconds(100));
+    return output.ends_with(ending);
+}
+
 ChildOutcome finishChild(ChildProcess &child, std::chrono::milliseconds timeout)
 {
     ChildOutcome outcome;

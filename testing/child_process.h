@@ -6,6 +6,7 @@
 #include <cstddef>
 #include <filesystem>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include <sys/types.h>
@@ -43,6 +44,10 @@ ChildOutcome runChild(const std::vector<std::string> &arguments, const ChildOpti
 std::string readAvailable(ChildProcess &child, std::chrono::milliseconds wait);
 
 void closeInput(ChildProcess &child);
+
+// Reads output into the string until it ends with the text or the time is up.
+bool awaitOutput(ChildProcess &child, std::string &output, std::string_view ending,
+                 std::chrono::milliseconds timeout);
 
 // A fresh directory under the system's temporary directory, removed with its
 // contents when the value is destroyed.

@@ -46,16 +46,6 @@ struct Scenario {
     ScratchDirectory directory;
 };
 
-// Waits until the output so far ends with the text, or the time is up.
-bool awaitOutput(ChildProcess &child, std::string &output, std::string_view ending,
-                 std::chrono::milliseconds timeout)
-{
-    auto deadline = std::chrono::steady_clock::now() + timeout;
-    while (!output.ends_with(ending) && std::chrono::steady_clock::now() < deadline)
-        output += readAvailable(child, 100ms);
-    return output.ends_with(ending);
-}
-
 void removeBlock()
 {
     shm_unlink(blockName);
