@@ -109,9 +109,20 @@ bool awaitOutput(ChildProcess &child, std::string &output, std::string_view endi
     return output.ends_with(ending);
 }
 
+void stopChild(ChildProcess &child)
+{
+    if (child.pid <= 0)
+        return;
+    kill(-child.pid, SIGKILL);
+    kill(child.pid, SIGKILL);
+    finishChild(child, std::chrono::seconds(10));
+}
+
 ChildOutcome finishChild(ChildProcess &child, std::chrono::milliseconds timeout)
 {
     ChildOutcome outcome;
+    if (child.pid <= 0)
+        return outcome;
     auto deadline = std::chrono::steady_clock::now() + timeout;
     int status = 0;
     for (;;) {

@@ -45,9 +45,19 @@ std::string readAvailable(ChildProcess &child, std::chrono::milliseconds wait);
 
 void closeInput(ChildProcess &child);
 
+// Kills the child and all it started, and reaps it; nothing for one already
+// finished.
+void stopChild(ChildProcess &child);
+
 // Reads output into the string until it ends with the text or the time is up.
 bool awaitOutput(ChildProcess &child, std::string &output, std::string_view ending,
                  std::chrono::milliseconds timeout);
+
+// Stops the child when the scope ends, however the test leaves it.
+struct StopAtExit {
+    ChildProcess &child;
+    ~StopAtExit() { stopChild(child); }
+};
 
 // A fresh directory under the system's temporary directory, removed with its
 // contents when the value is destroyed.

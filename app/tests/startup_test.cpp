@@ -69,6 +69,7 @@ TEST(Startup, PauseWaitsForAKey)
     ChildOptions options;
     options.keepInputOpen = true;
     ChildProcess child = startChild({installation.program()}, options);
+    StopAtExit stopChildAtExit{child};
     std::string output;
     EXPECT_TRUE(awaitOutput(child, output, "Press any key to continue . . . ", 10s));
     output += readAvailable(child, 300ms);
@@ -122,6 +123,7 @@ TEST(Startup, SecondCopyEndsSilentlyUntilTheFirstDies)
     const std::string running = startLines + "HWINFO Init start.\n";
 
     ChildProcess first = startChild({SENSOR_BRIDGE});
+    StopAtExit stopFirst{first};
     std::string output;
     ASSERT_TRUE(awaitOutput(first, output, running, 10s)) << output;
 
@@ -130,14 +132,12 @@ TEST(Startup, SecondCopyEndsSilentlyUntilTheFirstDies)
     EXPECT_EQ(second.exitCode, 0);
     EXPECT_EQ(second.output, "");
 
-    kill(first.pid, SIGKILL);
-    finishChild(first, 10s);
+    stopChild(first);
 
     ChildProcess third = startChild({SENSOR_BRIDGE});
+    StopAtExit stopThird{third};
     output.clear();
     EXPECT_TRUE(awaitOutput(third, output, running, 10s)) << output;
-    kill(third.pid, SIGKILL);
-    finishChild(third, 10s);
 }
 
 // A completed refresh in a copy of the block: its JSON text, or empty when the
@@ -178,6 +178,7 @@ TEST(Startup, RefreshesTheBlockAboutOncePerSecond)
     SharedObject block(blockName, blockSize);
     auto started = std::chrono::steady_clock::now();
     ChildProcess program = startChild({SENSOR_BRIDGE});
+    StopAtExit stopProgram{program};
 
     std::vector<std::chrono::steady_clock::time_point> changes;
     std::string last;
@@ -192,8 +193,7 @@ TEST(Startup, RefreshesTheBlockAboutOncePerSecond)
         }
         std::this_thread::sleep_for(20ms);
     }
-    kill(program.pid, SIGKILL);
-    finishChild(program, 10s);
+    stopChild(program);
 
     ASSERT_GE(changes.size(), 3u);
     ASSERT_LE(changes.size(), 5u);
