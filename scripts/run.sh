@@ -1,0 +1,41 @@
+#!/usr/bin/env bash
+# Runs the program for real with the simulated sensor library beside it, and
+# the consumer tool showing the readings it publishes, until Ctrl-C.
+set -euo pipefail
+repo=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
+cd "$repo"
+source scripts/packages.sh
+ensure_packages "${native_packages[@]}" libgtest-dev
+
+[[ -f build/default/CMakeCache.txt ]] || cmake --preset default >/dev/null
+cmake --build --preset default --target sensor-bridge simsensors consumer >/dev/null
+bin=build/default/bin
+
+log=$(mktemp)
+consumer=
+program=
+stop() {
+  trap - EXIT INT TERM
+  [[ -n $program ]] && kill "$program" 2>/dev/null && wait "$program" 2>/dev/null
+  [[ -n $consumer ]] && kill -INT "$consumer" 2>/dev/null && wait "$consumer" 2>/dev/null
+  rm -f "$log"
+}
+trap stop EXIT INT TERM
+
+# The consumer creates the block first; the program only opens it.
+"$bin/consumer" &
+consumer=$!
+for _ in $(seq 50); do
+  [[ -e /dev/shm/shareMemory_QORAInfo ]] && break
+  sleep 0.1
+done
+"$bin/sensor-bridge" </dev/null >"$log" 2>&1 &
+program=$!
+sleep 1
+if ! kill -0 "$program" 2>/dev/null; then
+  echo "sensor-bridge ended:" >&2
+  cat "$log" >&2
+  program=
+  exit 1
+fi
+wait "$consumer"
