@@ -7,9 +7,13 @@ cd "$repo"
 source scripts/packages.sh
 ensure_packages "${native_packages[@]}" libgtest-dev
 
-[[ -f build/default/CMakeCache.txt ]] || cmake --preset default >/dev/null
-cmake --build --preset default --target sensor-bridge simsensors consumer >/dev/null
+# Configured every time, so that a library installed since is found.
+cmake --preset default >/dev/null
+cmake --build --preset default --target sensor-bridge simsensors hwmonsensors consumer >/dev/null
 bin=build/default/bin
+# The libsensors library where the machine has hardware monitoring, the
+# simulated one otherwise; the script says which on stderr.
+program_path=$(scripts/choose-library.sh "$bin")
 
 log=$(mktemp)
 consumer=
@@ -29,7 +33,7 @@ for _ in $(seq 50); do
   [[ -e /dev/shm/shareMemory_QORAInfo ]] && break
   sleep 0.1
 done
-"$bin/sensor-bridge" </dev/null >"$log" 2>&1 &
+"$program_path" </dev/null >"$log" 2>&1 &
 program=$!
 sleep 1
 if ! kill -0 "$program" 2>/dev/null; then
