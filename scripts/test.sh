@@ -6,7 +6,7 @@ repo=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 cd "$repo"
 source scripts/packages.sh
 ensure_packages "${native_packages[@]}" libgtest-dev libgmock-dev \
-  g++-mingw-w64-x86-64 wine64 dpkg-dev lm-sensors
+  g++-mingw-w64-x86-64 wine64 dpkg-dev lm-sensors libcpp-httplib-dev prometheus
 
 scripts/build-jsoncpp-windows.sh
 cmake --preset windows

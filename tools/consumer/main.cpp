@@ -1,7 +1,8 @@
 // Stands in for the application that reads the bridge's output: creates the
 // shared block, copies it without any lock whenever it likes, and shows each
-// new valid snapshot.
+// new valid snapshot, or serves it as Prometheus metrics.
 #include "block_reader.h"
+#include "serve.h"
 #include "shared_block.h"
 #include "table.h"
 
@@ -12,6 +13,8 @@
 #include <cstdlib>
 #include <cstring>
 #include <ctime>
+#include <functional>
+#include <memory>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -25,6 +28,7 @@ using namespace std::chrono_literals;
 
 constexpr std::string_view usage =
     "usage: consumer [--raw | --json] [--once] [--dump FILE] [--timeout SECONDS] [--size BYTES]\n"
+    "       consumer --serve [ADDRESS:]PORT [--timeout SECONDS] [--size BYTES]\n"
     "\n"
     "Creates the shared block \"shareMemory_QORAInfo\", shows every new valid\n"
     "snapshot the bridge publishes in it, and removes the block on exit.\n"
@@ -36,6 +40,11 @@ constexpr std::string_view usage =
     "  --dump FILE        write that snapshot's whole block copy to FILE (implies --once)\n"
     "  --timeout SECONDS  exit 1 after this long without a valid snapshot\n"
     "  --size BYTES       create the block with this size instead of 1 MiB\n"
+    "  --serve [ADDRESS:]PORT\n"
+    "                     serve the readings as Prometheus metrics at /metrics\n"
+    "                     (address 127.0.0.1 unless given; [::1] for IPv6;\n"
+    "                     port 0 for any free one; not in builds made without\n"
+    "                     cpp-httplib)\n"
     "  --help             show this text\n";
 
 enum class Mode { table, raw, json };
@@ -47,6 +56,9 @@ struct Options {
   // Zero means wait for ever.
   double timeoutSeconds = 0;
   std::size_t size = blockSize;
+  // Where to serve metrics; present only in serve mode, which then replaces
+  // the printed output.
+  std::optional<Endpoint> endpoint;
 };
 
 // How long a header with bad text may last before it is reported; a refresh
@@ -69,6 +81,22 @@ std::optional<std::size_t> parseSize(std::string_view text) {
   return value;
 }
 
+// Reads [ADDRESS:]PORT; an IPv6 address goes in brackets.
+std::optional<Endpoint> parseEndpoint(std::string_view text) {
+  Endpoint endpoint;
+  if (const std::size_t colon = text.rfind(':'); colon != std::string_view::npos) {
+    std::string_view host = text.substr(0, colon);
+    if (host.size() > 2 && host.front() == '[' && host.back() == ']') host = host.substr(1, host.size() - 2);
+    if (host.empty()) return std::nullopt;
+    endpoint.host = host;
+    text.remove_prefix(colon + 1);
+  }
+  const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), endpoint.port);
+  if (error != std::errc{} || end != text.data() + text.size() || endpoint.port < 0 || endpoint.port > 65535)
+    return std::nullopt;
+  return endpoint;
+}
+
 // Returns the options, or an error message in `error`.
 std::optional<Options> parseOptions(int argc, char** argv, std::string& error) {
   Options options;
@@ -88,10 +116,16 @@ std::optional<Options> parseOptions(int argc, char** argv, std::string& error) {
       options.timeoutSeconds = *parseSeconds(argv[++i]);
     } else if (arg == "--size" && next != nullptr && parseSize(next)) {
       options.size = *parseSize(argv[++i]);
+    } else if (arg == "--serve" && next != nullptr && parseEndpoint(next)) {
+      options.endpoint = parseEndpoint(argv[++i]);
     } else {
       error = "invalid or incomplete option: " + std::string(arg);
       return std::nullopt;
     }
+  }
+  if (options.endpoint && (options.mode != Mode::table || options.once)) {
+    error = "--serve cannot be combined with --raw, --json, --once or --dump";
+    return std::nullopt;
   }
   return options;
 }
@@ -142,15 +176,13 @@ int fail(const std::string& message) {
   return 1;
 }
 
-int run(const Options& options) {
-  const bool terminal = prepareStdout();
-  installStopHandler();
-  SharedBlock block(blockName, options.size);
-  if (!block.error().empty()) return fail("cannot create the shared block: " + block.error());
-  // A block left behind by an earlier run may still hold an old snapshot,
-  // which must not pass for a new one.
-  std::memset(block.bytes().data(), 0, block.bytes().size());
+// Takes a new valid snapshot and the block copy it came from; returns an exit
+// code to end the watch, or nothing to go on.
+using SnapshotHandler = std::function<std::optional<int>(const Snapshot&, std::span<const std::byte>)>;
 
+// Copies the block over and over, hands each new valid snapshot to `handle`,
+// and reports lasting trouble; returns the exit code.
+int watch(const Options& options, const SharedBlock& block, const SnapshotHandler& handle) {
   std::vector<std::byte> copy(options.size);
   std::vector<std::byte> shown;
   const auto timeout =
@@ -175,13 +207,8 @@ int run(const Options& options) {
       failing = false;
       reported = false;
       if (copy != shown) {
-        if (!writeOut(render(result.snapshot, options.mode, terminal))) return fail("cannot write to standard output");
+        if (const std::optional<int> exitCode = handle(result.snapshot, copy)) return *exitCode;
         shown = copy;
-        if (options.once) {
-          if (!options.dumpPath.empty() && !writeFile(options.dumpPath, copy))
-            return fail("cannot write " + options.dumpPath + ": " + std::strerror(errno));
-          return 0;
-        }
       }
       sleepUnlessStopped(refreshDelay);
       continue;
@@ -208,6 +235,43 @@ int run(const Options& options) {
     sleepUnlessStopped(retryDelay);
   }
   return 0;
+}
+
+std::string url(const Endpoint& endpoint, int port) {
+  const bool ipv6 = endpoint.host.find(':') != std::string::npos;
+  return "http://" + (ipv6 ? '[' + endpoint.host + ']' : endpoint.host) + ':' + std::to_string(port) + "/metrics";
+}
+
+int run(const Options& options) {
+  const bool terminal = prepareStdout();
+  installStopHandler();
+  // The server starts before the block exists, so that a port in use ends
+  // the run before anything has been created.
+  const auto server = options.endpoint ? std::make_unique<MetricsServer>(*options.endpoint) : nullptr;
+  if (server && !server->error().empty()) return fail(server->error());
+  SharedBlock block(blockName, options.size);
+  if (!block.error().empty()) return fail("cannot create the shared block: " + block.error());
+  // A block left behind by an earlier run may still hold an old snapshot,
+  // which must not pass for a new one.
+  std::memset(block.bytes().data(), 0, block.bytes().size());
+
+  if (server) {
+    // The line tells a script which port to scrape, and that the block is
+    // there for the bridge.
+    if (!writeOut("serving " + url(*options.endpoint, server->port()) + "\n"))
+      return fail("cannot write to standard output");
+    return watch(options, block, [&](const Snapshot& snapshot, std::span<const std::byte>) -> std::optional<int> {
+      server->publish(snapshot);
+      return std::nullopt;
+    });
+  }
+  return watch(options, block, [&](const Snapshot& snapshot, std::span<const std::byte> copy) -> std::optional<int> {
+    if (!writeOut(render(snapshot, options.mode, terminal))) return fail("cannot write to standard output");
+    if (!options.once) return std::nullopt;
+    if (!options.dumpPath.empty() && !writeFile(options.dumpPath, copy))
+      return fail("cannot write " + options.dumpPath + ": " + std::strerror(errno));
+    return 0;
+  });
 }
 
 }  // namespace

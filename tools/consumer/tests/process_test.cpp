@@ -1,49 +1,19 @@
 // Runs the built consumer against a writer played by the test, through the
 // real POSIX shared-memory object.
-#include "block_reader.h"
+#include "block_writer.h"
 #include "testing/child_process.h"
 
-#include <fcntl.h>
 #include <signal.h>
 #include <sys/mman.h>
-#include <sys/stat.h>
-#include <unistd.h>
 
 #include <gtest/gtest.h>
 
 #include <chrono>
-#include <cstring>
 #include <functional>
 #include <string>
 #include <vector>
 
 namespace {
-
-const std::string objectName = "/" + std::string(blockName);
-
-bool blockExists() {
-  struct stat status {};
-  const int fd = shm_open(objectName.c_str(), O_RDONLY, 0);
-  const bool sized = fd >= 0 && fstat(fd, &status) == 0 && static_cast<std::size_t>(status.st_size) == blockSize;
-  if (fd >= 0) close(fd);
-  return sized;
-}
-
-// Publishes like the bridge does: name lines and text first, then the zero
-// fill, and the header last.
-void publish(std::string_view nameLines, std::string_view text) {
-  const int fd = shm_open(objectName.c_str(), O_RDWR, 0);
-  if (fd < 0) return;
-  void* mapped = mmap(nullptr, blockSize, PROT_READ | PROT_WRITE, MAP_SHARED, fd, 0);
-  close(fd);
-  ASSERT_NE(mapped, MAP_FAILED);
-  char* block = static_cast<char*>(mapped);
-  const std::string content = std::string(nameLines) + std::string(text);
-  std::memcpy(block + blockHeader.size(), content.data(), content.size());
-  std::memset(block + blockHeader.size() + content.size(), 0, blockSize - blockHeader.size() - content.size());
-  std::memcpy(block, blockHeader.data(), blockHeader.size());
-  munmap(mapped, blockSize);
-}
 
 // Runs the consumer to its end, calling `tick` about every 100 ms while it
 // runs and the block exists; kills it after 20 s.

@@ -1,0 +1,15 @@
+// The writer's side of the consumer's POSIX shared-memory object, played by
+// the process tests in place of the bridge.
+#pragma once
+
+#include <string>
+#include <string_view>
+
+extern const std::string objectName;
+
+// True while the object exists with the full block size.
+bool blockExists();
+
+// Publishes like the bridge does: name lines and text first, then the zero
+// fill, and the header last. Does nothing while the object does not exist.
+void publish(std::string_view nameLines, std::string_view text);
