@@ -2,12 +2,8 @@
 
 #include <algorithm>
 #include <array>
-#include <utility>
-#include <vector>
 
 namespace {
-
-using Row = std::array<std::string, 4>;
 
 // Columns are aligned by characters, not bytes, so that UTF-8 names line up.
 std::size_t width(std::string_view text) {
@@ -22,36 +18,31 @@ std::string counted(std::size_t count, std::string_view noun) {
 }  // namespace
 
 std::string renderTable(const Snapshot& snapshot, std::string_view when) {
-  std::vector<Row> rows{{"SENSOR", "READING", "TYPE", "VALUE"}};
+  // Each sensor's name stands on a line of its own above its readings, so the
+  // columns stay narrow enough for a terminal whatever the names.
+  std::array<std::size_t, 2> widths{};
   std::size_t readings = 0;
   for (const Sensor& sensor : snapshot.sensors) {
-    // The sensor name heads its group only; the rows below it leave it blank.
-    std::string name = printable(sensor.name);
-    if (sensor.noReading || sensor.readings.empty())
-      rows.push_back({name, sensor.noReading ? "(no valid reading)" : "(no readings)", "", ""});
     for (const Reading& reading : sensor.readings) {
-      rows.push_back({std::exchange(name, ""), printable(reading.label), printable(reading.type),
-                      printable(reading.value)});
+      widths[0] = std::max(widths[0], width(printable(reading.label)));
+      widths[1] = std::max(widths[1], width(printable(reading.type)));
       ++readings;
     }
   }
 
-  std::array<std::size_t, 4> widths{};
-  for (const Row& row : rows)
-    for (std::size_t column = 0; column < row.size(); ++column)
-      widths[column] = std::max(widths[column], width(row[column]));
-
   std::string out = "Snapshot of " + std::string(when) + ": " + counted(snapshot.sensors.size(), "sensor") + ", " +
                     counted(readings, "reading") + "\n\n";
   if (snapshot.sensors.empty()) return out + "(no sensors)\n";
-  for (const Row& row : rows) {
-    std::string line;
-    for (std::size_t column = 0; column < row.size(); ++column) {
-      line += row[column];
-      if (column + 1 < row.size()) line.append(widths[column] - width(row[column]) + 2, ' ');
+  for (const Sensor& sensor : snapshot.sensors) {
+    out += printable(sensor.name) + '\n';
+    if (sensor.noReading || sensor.readings.empty())
+      out += sensor.noReading ? "  (no valid reading)\n" : "  (no readings)\n";
+    for (const Reading& reading : sensor.readings) {
+      const std::string label = printable(reading.label);
+      const std::string type = printable(reading.type);
+      out += "  " + label + std::string(widths[0] - width(label) + 2, ' ') + type +
+             std::string(widths[1] - width(type) + 2, ' ') + printable(reading.value) + '\n';
     }
-    line.erase(line.find_last_not_of(' ') + 1);
-    out += line + '\n';
   }
   return out;
 }

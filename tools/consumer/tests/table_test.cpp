@@ -4,7 +4,7 @@
 
 namespace {
 
-TEST(RenderTable, GroupsReadingsUnderTheirSensorInAlignedColumns) {
+TEST(RenderTable, GroupsReadingsUnderTheirSensorHeadingInAlignedColumns) {
   Snapshot snapshot;
   snapshot.sensors = {
       {"cpu", false, {{"Core 0", "temperature", "41.000000"}, {"Core 0", "clock", "3600.000000"}}},
@@ -14,11 +14,13 @@ TEST(RenderTable, GroupsReadingsUnderTheirSensorInAlignedColumns) {
   EXPECT_EQ(renderTable(snapshot, "2024-05-01 12:00:00"),
             "Snapshot of 2024-05-01 12:00:00: 3 sensors, 3 readings\n"
             "\n"
-            "SENSOR        READING             TYPE         VALUE\n"
-            "cpu           Core 0              temperature  41.000000\n"
-            "              Core 0              clock        3600.000000\n"
-            "dead sensor   (no valid reading)\n"
-            "syst\xc3\xa8me \\xff  Fan\\x0a1            fan          -nan\n");
+            "cpu\n"
+            "  Core 0    temperature  41.000000\n"
+            "  Core 0    clock        3600.000000\n"
+            "dead sensor\n"
+            "  (no valid reading)\n"
+            "syst\xc3\xa8me \\xff\n"
+            "  Fan\\x0a1  fan          -nan\n");
 }
 
 TEST(RenderTable, NoSensors) {
