@@ -302,7 +302,8 @@ std::string seenDuringCollection;
 std::int32_t nameLookingAtBlock(std::int32_t sensor, char *buffer, std::int32_t)
 {
     seenDuringCollection += content(Block(blockUnderRefresh.begin(), blockUnderRefresh.end())) + "|";
-    std::memcpy(buffer, sensor == 0 ? "First" : "Second", 7);
+    std::string_view name = sensor == 0 ? "First" : "Second";
+    std::memcpy(buffer, name.data(), name.size() + 1);
     return 0;
 }
 
