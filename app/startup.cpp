@@ -3,6 +3,7 @@
 #include <cstdlib>
 #include <iostream>
 
+#include "app/refresh_period.h"
 #include "platform/platform.h"
 #include "publish/snapshot_block.h"
 #include "sensors/sensor_library.h"
@@ -11,10 +12,11 @@ namespace {
 
 [[noreturn]] void refreshForever()
 {
-    // The sleep lies between refreshes: the period is one second plus the
-    // time a refresh takes, with no catching up.
+    // The sleep lies between refreshes: the period is the pause (one second
+    // in the program itself) plus the time a refresh takes, with no catching
+    // up.
     for (;;) {
-        platform::sleepMilliseconds(1000);
+        platform::sleepMilliseconds(refreshPeriodMilliseconds);
         publishSnapshot();
     }
 }
