@@ -48,8 +48,8 @@ std::size_t put(std::span<std::byte> block, std::size_t offset, std::string_view
 std::string_view terminatedText(const char *text, std::size_t capacity)
 {
     const void *nul = std::memchr(text, '\0', capacity);
-    return {text, nul != nullptr ? static_cast<std::size_t>(static_cast<const char *>(nul) - text)
-                                 : capacity};
+    return {text,
+            nul != nullptr ? static_cast<std::size_t>(static_cast<const char *>(nul) - text) : capacity};
 }
 
 void lowerAscii(std::span<char> text)
@@ -75,8 +75,7 @@ Json::StreamWriter &compactWriter()
 // Collects every valid reading of one sensor, in reading-index-then-type
 // order, as one-member objects keyed by label. Null when none is valid. Each
 // reading is built in its place in the array, keyed straight from the record.
-Json::Value collectReadings(const SensorLibrary &library, std::int32_t sensor,
-                            void (*yieldProcessor)())
+Json::Value collectReadings(const SensorLibrary &library, std::int32_t sensor, void (*yieldProcessor)())
 {
     Json::Value readings;
     ReadingRecord record;
@@ -124,8 +123,8 @@ std::string_view formatReadingValue(double value, std::span<char, valueTextCapac
 
     auto bits = std::bit_cast<std::uint64_t>(value);
     if ((bits & exponentMask) != exponentMask) {
-        auto result = std::to_chars(buffer.data(), buffer.data() + buffer.size(), value,
-                                    std::chars_format::fixed, 6);
+        auto result =
+            std::to_chars(buffer.data(), buffer.data() + buffer.size(), value, std::chars_format::fixed, 6);
         return {buffer.data(), result.ptr};
     }
     bool negative = (bits & signBit) != 0;
@@ -139,8 +138,7 @@ std::string_view formatReadingValue(double value, std::span<char, valueTextCapac
     return negative ? "-nan(snan)" : "nan(snan)";
 }
 
-void refreshBlock(const SensorLibrary &library, std::span<std::byte> block,
-                  void (*yieldProcessor)())
+void refreshBlock(const SensorLibrary &library, std::span<std::byte> block, void (*yieldProcessor)())
 {
     Json::Value document;
     library.pollEntry();

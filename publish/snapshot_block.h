@@ -23,8 +23,7 @@ void publishSnapshot();
 // Nothing is written past the end of the region; content that does not fit is
 // cut at the boundary. yieldProcessor runs after the eight types of each
 // reading index.
-void refreshBlock(const SensorLibrary &library, std::span<std::byte> block,
-                  void (*yieldProcessor)());
+void refreshBlock(const SensorLibrary &library, std::span<std::byte> block, void (*yieldProcessor)());
 
 // Room for the longest "%f" text of a double: a sign, 309 integer digits, the
 // point and six decimals.

@@ -16,8 +16,7 @@ std::string_view readingTypeName(std::int32_t code)
 
 namespace {
 
-template <typename Entry>
-void resolveInto(void *library, int ordinal, Entry &slot)
+template <typename Entry> void resolveInto(void *library, int ordinal, Entry &slot)
 {
     slot = reinterpret_cast<Entry>(platform::resolveOrdinal(library, ordinal));
 }

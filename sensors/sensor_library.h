@@ -50,8 +50,8 @@ struct SensorLibrary {
     std::int32_t (*pollEntry)();
     std::int32_t (*sensorEntry)(std::int32_t sensor);
     std::int32_t (*nameEntry)(std::int32_t sensor, char *buffer, std::int32_t size);
-    std::int32_t (*readingEntry)(std::int32_t type, std::int32_t sensor,
-                                 std::int32_t reading, ReadingRecord *record);
+    std::int32_t (*readingEntry)(std::int32_t type, std::int32_t sensor, std::int32_t reading,
+                                 ReadingRecord *record);
 };
 
 inline constexpr std::int32_t initFlags = 64;

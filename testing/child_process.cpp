@@ -90,8 +90,8 @@ std::string readAvailable(ChildProcess &child, std::chrono::milliseconds wait)
     std::string output;
     auto deadline = std::chrono::steady_clock::now() + wait;
     while (child.output >= 0) {
-        auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
-            deadline - std::chrono::steady_clock::now());
+        auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline -
+                                                                          std::chrono::steady_clock::now());
         if (left.count() <= 0)
             break;
         if (!readSome(child.output, output, static_cast<int>(left.count())))
@@ -126,8 +126,8 @@ ChildOutcome finishChild(ChildProcess &child, std::chrono::milliseconds timeout)
     auto deadline = std::chrono::steady_clock::now() + timeout;
     int status = 0;
     for (;;) {
-        auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
-            deadline - std::chrono::steady_clock::now());
+        auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline -
+                                                                          std::chrono::steady_clock::now());
         if (left.count() <= 0) {
             outcome.timedOut = true;
             kill(-child.pid, SIGKILL);

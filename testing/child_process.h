@@ -25,10 +25,10 @@ struct ChildOutcome {
 };
 
 struct ChildOptions {
-    std::filesystem::path workingDirectory;      // empty: the test's own
-    std::vector<std::string> environment;        // "NAME=value" added to the test's own
-    bool keepInputOpen = false;                  // otherwise input ends at once
-    bool mergeErrors = false;                    // standard error into the output too
+    std::filesystem::path workingDirectory;  // empty: the test's own
+    std::vector<std::string> environment;    // "NAME=value" added to the test's own
+    bool keepInputOpen = false;              // otherwise input ends at once
+    bool mergeErrors = false;                // standard error into the output too
 };
 
 ChildProcess startChild(const std::vector<std::string> &arguments, const ChildOptions &options = {});

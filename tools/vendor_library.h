@@ -10,11 +10,11 @@ namespace vendor {
 
 // Only the valid flag, the value and the label are ever written.
 struct Record {
-  std::int32_t valid;
-  std::uint8_t reserved4[4];
-  double value;
-  std::uint8_t reserved16[312];
-  char label[136];
+    std::int32_t valid;
+    std::uint8_t reserved4[4];
+    double value;
+    std::uint8_t reserved16[312];
+    char label[136];
 };
 
 static_assert(sizeof(Record) == 464);
@@ -39,5 +39,6 @@ std::int32_t ordinal_318(std::int32_t sensor);
 // Writes the sensor's name into buffer, never more than size bytes.
 std::int32_t ordinal_802(std::int32_t sensor, char *buffer, std::int32_t size);
 // Fills record for an existing reading and leaves it alone otherwise.
-std::int32_t ordinal_714(std::int32_t type, std::int32_t sensor, std::int32_t reading, vendor::Record *record);
+std::int32_t ordinal_714(std::int32_t type, std::int32_t sensor, std::int32_t reading,
+                         vendor::Record *record);
 }

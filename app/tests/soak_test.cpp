@@ -80,12 +80,14 @@ CopyContent examine(const std::string &copy)
     if (end == std::string::npos)
         return content;
     std::size_t start = copy.rfind('\n', end) + 1;
-    content.nameLines = static_cast<int>(std::count(copy.begin() + header.size(), copy.begin() + start, '\n'));
+    content.nameLines =
+        static_cast<int>(std::count(copy.begin() + header.size(), copy.begin() + start, '\n'));
     Json::CharReaderBuilder builder;
     std::unique_ptr<Json::CharReader> reader(builder.newCharReader());
     Json::Value document;
     std::string errors;
-    content.parses = reader->parse(copy.data() + start, copy.data() + end, &document, &errors) && document.isObject();
+    content.parses =
+        reader->parse(copy.data() + start, copy.data() + end, &document, &errors) && document.isObject();
     if (!content.parses)
         return content;
     content.sensors = static_cast<int>(document.size());
@@ -115,7 +117,8 @@ ProcessFigures figuresOf(pid_t pid)
         if (line.starts_with("VmRSS:"))
             figures.residentKiB = std::stol(line.substr(6));
     }
-    figures.descriptors = static_cast<int>(std::distance(fs::directory_iterator(process / "fd"), fs::directory_iterator()));
+    figures.descriptors =
+        static_cast<int>(std::distance(fs::directory_iterator(process / "fd"), fs::directory_iterator()));
     // The first field is the time the task has run on a processor, in ns.
     std::ifstream(process / "schedstat") >> figures.processorNanoseconds;
     return figures;
@@ -251,7 +254,8 @@ TEST(Soak, HundredsOfRefreshesKeepMemoryDescriptorsAndTimeFlat)
 
     ASSERT_TRUE(alive) << "the program ended during the soak";
     ASSERT_EQ(waitpid(pid, nullptr, WNOHANG), 0) << "the program ended during the soak";
-    ASSERT_EQ(refreshes, refreshesWanted) << "only " << refreshes << " refreshes in " << elapsed.count() << " s";
+    ASSERT_EQ(refreshes, refreshesWanted)
+        << "only " << refreshes << " refreshes in " << elapsed.count() << " s";
 
     auto perRefreshMs = [&](int from) {
         std::uint64_t spent = processorAtRefresh[static_cast<std::size_t>(from + timingRefreshes - 1)] -
@@ -270,7 +274,8 @@ TEST(Soak, HundredsOfRefreshesKeepMemoryDescriptorsAndTimeFlat)
            << end.residentKiB << " KiB at refresh " << refreshesWanted << "\n"
            << "open descriptors: " << start.descriptors << ", " << end.descriptors << "\n"
            << "processor time per refresh: " << startMs << " ms over refreshes " << warmUpRefreshes + 1 << "-"
-           << warmUpRefreshes + timingRefreshes << ", " << endMs << " ms over the last " << timingRefreshes << "\n";
+           << warmUpRefreshes + timingRefreshes << ", " << endMs << " ms over the last " << timingRefreshes
+           << "\n";
     std::cout << report.str();
     RecordProperty("figures", report.str());
 

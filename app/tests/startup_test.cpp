@@ -38,10 +38,7 @@ struct Installation {
 
 // A scenario file for the simulated library.
 struct Scenario {
-    explicit Scenario(std::string_view text)
-    {
-        std::ofstream(directory.path / "scenario") << text;
-    }
+    explicit Scenario(std::string_view text) { std::ofstream(directory.path / "scenario") << text; }
     std::string variable() const { return "HWINFO_SIM_SCENARIO=" + (directory.path / "scenario").string(); }
     ScratchDirectory directory;
 };
@@ -159,7 +156,8 @@ bool completed(const std::string &copy, Refresh &refresh)
     Json::CharReaderBuilder builder;
     std::string errors;
     std::unique_ptr<Json::CharReader> reader(builder.newCharReader());
-    return reader->parse(refresh.text.data(), refresh.text.data() + refresh.text.size(), &document, &errors) &&
+    return reader->parse(refresh.text.data(), refresh.text.data() + refresh.text.size(), &document,
+                         &errors) &&
            document.isObject();
 }
 

@@ -230,7 +230,8 @@ TEST_F(UnderWine, RunningCopyRefreshesTheMappingAboutOncePerSecond)
     startWithBlock(output);
     auto started = std::chrono::steady_clock::now();
     std::string snapshots = readAvailable(reader, 5500ms);
-    auto elapsed = std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - started);
+    auto elapsed =
+        std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - started);
 
     std::istringstream lines(snapshots);
     std::string line;

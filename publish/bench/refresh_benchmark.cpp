@@ -102,8 +102,10 @@ PreparedScenario prepare(const simsensors::Scenario &scenario)
                 ReadingRecord record{};
                 record.valid = found->valid ? 1 : 0;
                 record.value = simsensors::valueAt(*found, sensor, type, index, 1);
-                std::memcpy(record.label, found->label.data(), std::min(found->label.size(), sizeof record.label));
-                prepared.slots[slotOf(type, sensor, index)] = static_cast<std::int32_t>(prepared.records.size());
+                std::memcpy(record.label, found->label.data(),
+                            std::min(found->label.size(), sizeof record.label));
+                prepared.slots[slotOf(type, sensor, index)] =
+                    static_cast<std::int32_t>(prepared.records.size());
                 prepared.records.push_back(record);
                 prepared.validReadings += found->valid ? 1 : 0;
             }
@@ -236,7 +238,9 @@ void refresh(benchmark::State &state, const PreparedScenario &scenario)
 
 BENCHMARK_CAPTURE(refresh, small_10x150, smallScenario())->UseManualTime()->Unit(benchmark::kMillisecond);
 BENCHMARK_CAPTURE(refresh, large_64x2000, largeScenario())->UseManualTime()->Unit(benchmark::kMillisecond);
-BENCHMARK_CAPTURE(refresh, oversized_8x1024, oversizedScenario())->UseManualTime()->Unit(benchmark::kMillisecond);
+BENCHMARK_CAPTURE(refresh, oversized_8x1024, oversizedScenario())
+    ->UseManualTime()
+    ->Unit(benchmark::kMillisecond);
 
 }  // namespace
 

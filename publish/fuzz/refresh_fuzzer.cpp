@@ -276,12 +276,14 @@ std::int32_t readingEntry(std::int32_t type, std::int32_t sensor, std::int32_t i
 {
     require(order.named && sensor == order.sensor, "reading asked outside its sensor");
     require(!order.yieldDue, "reading asked where a yield was due");
-    std::size_t slot = static_cast<std::size_t>(index) * typesPerIndex + static_cast<std::size_t>(type - firstReadingType);
+    std::size_t slot =
+        static_cast<std::size_t>(index) * typesPerIndex + static_cast<std::size_t>(type - firstReadingType);
     require(type >= firstReadingType && type <= lastReadingType && index >= 0 && index < readingsPerType &&
                 slot == order.slot,
             "readings asked out of order");
     // Only the fields the refresh reads: the unit tests check every byte.
-    require(record->valid == 0 && std::bit_cast<std::uint64_t>(record->value) == 0 && record->label[0] == '\0',
+    require(record->valid == 0 && std::bit_cast<std::uint64_t>(record->value) == 0 &&
+                record->label[0] == '\0',
             "record not zeroed");
     ++order.slot;
     order.yieldDue = order.slot % typesPerIndex == 0;
@@ -308,17 +310,20 @@ void yieldEntry()
         ++order.sensorsDone;
 }
 
-const SensorLibrary fuzzLibrary{initEntry, spareEntry, countEntry, pollEntry, sensorEntry, nameEntry, readingEntry};
+const SensorLibrary fuzzLibrary{initEntry,   spareEntry, countEntry,  pollEntry,
+                                sensorEntry, nameEntry,  readingEntry};
 
 // The 1 MiB block with an inaccessible page on either side, mapped once.
 std::span<std::byte> guardedBlock()
 {
     static std::span<std::byte> block = [] {
         auto page = static_cast<std::size_t>(sysconf(_SC_PAGESIZE));
-        void *mapping = mmap(nullptr, blockSize + 2 * page, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+        void *mapping =
+            mmap(nullptr, blockSize + 2 * page, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
         require(mapping != MAP_FAILED, "cannot map the block");
         auto *base = static_cast<std::byte *>(mapping);
-        require(mprotect(base, page, PROT_NONE) == 0 && mprotect(base + page + blockSize, page, PROT_NONE) == 0,
+        require(mprotect(base, page, PROT_NONE) == 0 &&
+                    mprotect(base + page + blockSize, page, PROT_NONE) == 0,
                 "cannot protect the guard pages");
         return std::span<std::byte>(base + page, blockSize);
     }();
@@ -501,7 +506,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
     std::memset(block.data(), 0xa5, block.size());
     refreshBlock(fuzzLibrary, block, yieldEntry);
     require(order.counted, "count never asked");
-    require(order.sensorsDone == static_cast<std::size_t>(std::max(reportedCount(), 0)), "not every sensor collected");
+    require(order.sensorsDone == static_cast<std::size_t>(std::max(reportedCount(), 0)),
+            "not every sensor collected");
     checkBlock(block);
     return 0;
 }

@@ -51,8 +51,7 @@ std::int32_t name(std::int32_t index, char *buffer, std::int32_t size)
     return 0;
 }
 
-std::int32_t reading(std::int32_t type, std::int32_t sensorIndex, std::int32_t index,
-                     ReadingRecord *out)
+std::int32_t reading(std::int32_t type, std::int32_t sensorIndex, std::int32_t index, ReadingRecord *out)
 {
     record({'r', type, sensorIndex, index});
     const auto *bytes = reinterpret_cast<const unsigned char *>(out);

@@ -74,18 +74,17 @@ TEST(SnapshotBlock, SensorsAndReadingsInKeyAndCollectionOrder)
     useSensors({
         {"System Board", {reading(3, 0, "Fan 1", 1180), reading(2, 0, "Vcore", 1.25)}},
         {"CPU",
-         {reading(6, 1, "Core 0", 3600), reading(1, 1, "Core 0", 41),
-          reading(1, 0, "Package", 45.5), reading(7, 1023, "Total", 12.25)}},
+         {reading(6, 1, "Core 0", 3600), reading(1, 1, "Core 0", 41), reading(1, 0, "Package", 45.5),
+          reading(7, 1023, "Total", 12.25)}},
     });
     // Readings come in reading-index-then-type order, sensors in key order.
-    expectBlock(refresh(),
-                "system board\ncpu\n"
-                R"({"cpu":[{"Package":{"type":"temperature","value":"45.500000"}},)"
-                R"({"Core 0":{"type":"temperature","value":"41.000000"}},)"
-                R"({"Core 0":{"type":"clock","value":"3600.000000"}},)"
-                R"({"Total":{"type":"usage","value":"12.250000"}}],)"
-                R"("system board":[{"Vcore":{"type":"voltage","value":"1.250000"}},)"
-                R"({"Fan 1":{"type":"fan","value":"1180.000000"}}]})");
+    expectBlock(refresh(), "system board\ncpu\n"
+                           R"({"cpu":[{"Package":{"type":"temperature","value":"45.500000"}},)"
+                           R"({"Core 0":{"type":"temperature","value":"41.000000"}},)"
+                           R"({"Core 0":{"type":"clock","value":"3600.000000"}},)"
+                           R"({"Total":{"type":"usage","value":"12.250000"}}],)"
+                           R"("system board":[{"Vcore":{"type":"voltage","value":"1.250000"}},)"
+                           R"({"Fan 1":{"type":"fan","value":"1180.000000"}}]})");
 }
 
 TEST(SnapshotBlock, EveryTypeName)
@@ -94,16 +93,15 @@ TEST(SnapshotBlock, EveryTypeName)
     for (std::int32_t type = 1; type <= 8; ++type)
         sensor.readings.push_back(reading(type, 0, "r", type));
     useSensors({sensor});
-    expectBlock(refresh(),
-                "s\n"
-                R"({"s":[{"r":{"type":"temperature","value":"1.000000"}},)"
-                R"({"r":{"type":"voltage","value":"2.000000"}},)"
-                R"({"r":{"type":"fan","value":"3.000000"}},)"
-                R"({"r":{"type":"current","value":"4.000000"}},)"
-                R"({"r":{"type":"power","value":"5.000000"}},)"
-                R"({"r":{"type":"clock","value":"6.000000"}},)"
-                R"({"r":{"type":"usage","value":"7.000000"}},)"
-                R"({"r":{"type":"other","value":"8.000000"}}]})");
+    expectBlock(refresh(), "s\n"
+                           R"({"s":[{"r":{"type":"temperature","value":"1.000000"}},)"
+                           R"({"r":{"type":"voltage","value":"2.000000"}},)"
+                           R"({"r":{"type":"fan","value":"3.000000"}},)"
+                           R"({"r":{"type":"current","value":"4.000000"}},)"
+                           R"({"r":{"type":"power","value":"5.000000"}},)"
+                           R"({"r":{"type":"clock","value":"6.000000"}},)"
+                           R"({"r":{"type":"usage","value":"7.000000"}},)"
+                           R"({"r":{"type":"other","value":"8.000000"}}]})");
 }
 
 TEST(SnapshotBlock, NamesAndLabelsAsTheLibraryGaveThem)
@@ -119,13 +117,12 @@ TEST(SnapshotBlock, NamesAndLabelsAsTheLibraryGaveThem)
         // Labels keep their case and may repeat; empty names and labels stay.
         {"", {reading(8, 0, "", 1), reading(8, 1, "Same", 2), reading(8, 2, "Same", 3)}},
     });
-    expectBlock(refresh(),
-                "gpu\ngpu\ndead\n\n"
-                R"({"":[{"":{"type":"other","value":"1.000000"}},)"
-                R"({"Same":{"type":"other","value":"2.000000"}},)"
-                R"({"Same":{"type":"other","value":"3.000000"}}],)"
-                R"("dead":null,)"
-                R"("gpu":[{"Edge":{"type":"temperature","value":"60.000000"}}]})");
+    expectBlock(refresh(), "gpu\ngpu\ndead\n\n"
+                           R"({"":[{"":{"type":"other","value":"1.000000"}},)"
+                           R"({"Same":{"type":"other","value":"2.000000"}},)"
+                           R"({"Same":{"type":"other","value":"3.000000"}}],)"
+                           R"("dead":null,)"
+                           R"("gpu":[{"Edge":{"type":"temperature","value":"60.000000"}}]})");
 }
 
 TEST(SnapshotBlock, BytesAboveAsciiAreRawInNameLinesAndEscapedInText)
@@ -133,16 +130,24 @@ TEST(SnapshotBlock, BytesAboveAsciiAreRawInNameLinesAndEscapedInText)
     useSensors({
         // 0xB0 then "C": a degree sign in a single-byte code page, taken by
         // the text form as one two-byte sequence.
-        {"Temp \xB0" "C", {reading(1, 0, "\xB0" "C", 1)}},
+        {"Temp \xB0"
+         "C",
+         {reading(1, 0,
+                  "\xB0"
+                  "C",
+                  1)}},
         {"Caf\xC3\xA9 \xF0\x9F\x98\x80",
          {reading(1, 0, "\xFF", 2), reading(1, 1, "end \xE2\x82", 3),
           reading(1, 2, "ctl\x01\x1f\t\n\"\\/\x7f", 4)}},
     });
     expectBlock(refresh(),
-                "temp \xB0" "c\ncaf\xC3\xA9 \xF0\x9F\x98\x80\n"
+                "temp \xB0"
+                "c\ncaf\xC3\xA9 \xF0\x9F\x98\x80\n"
                 R"({"caf\u00e9 \ud83d\ude00":[{"\ufffd":{"type":"temperature","value":"2.000000"}},)"
                 R"({"end \ufffd\ufffd":{"type":"temperature","value":"3.000000"}},)"
-                R"({"ctl\u0001\u001f\t\n\"\\/)" "\x7f" R"(":{"type":"temperature","value":"4.000000"}}],)"
+                R"({"ctl\u0001\u001f\t\n\"\\/)"
+                "\x7f"
+                R"(":{"type":"temperature","value":"4.000000"}}],)"
                 R"("temp \u0423":[{"\u0403":{"type":"temperature","value":"1.000000"}}]})");
 }
 
@@ -161,7 +166,8 @@ TEST(SnapshotBlock, ValuesAreStringsInFixedNotation)
 {
     useSensors({{"v",
                  {reading(1, 0, "zero", 0.0), reading(1, 1, "minus zero", -0.0),
-                  reading(1, 2, "rounds to minus zero", -1e-9), reading(1, 3, "nan", fromBits(0x7ff8000000000000))}}});
+                  reading(1, 2, "rounds to minus zero", -1e-9),
+                  reading(1, 3, "nan", fromBits(0x7ff8000000000000))}}});
     expectBlock(refresh(), "v\n"
                            R"({"v":[{"zero":{"type":"temperature","value":"0.000000"}},)"
                            R"({"minus zero":{"type":"temperature","value":"-0.000000"}},)"
@@ -229,7 +235,8 @@ std::vector<FakeSensor> oversizedScenario()
     FakeSensor sensor{"Big", {}};
     for (std::int32_t index = 0; index < 1024; ++index) {
         for (std::int32_t type = 1; type <= 8; ++type)
-            sensor.readings.push_back(reading(type, index, std::string(135, 'a' + static_cast<char>(type)), index));
+            sensor.readings.push_back(
+                reading(type, index, std::string(135, 'a' + static_cast<char>(type)), index));
     }
     return {sensor, {"after", {reading(1, 0, "x", 1)}}};
 }
@@ -246,9 +253,9 @@ TEST(SnapshotBlock, ContentPastOneMebibyteIsCutAtTheBoundary)
     Block region = oldBlock(blockSize + 4096);
     refreshBlock(fakeLibrary(), std::span(region).first(blockSize), fakeYield);
     EXPECT_TRUE(std::equal(region.begin(), region.begin() + blockSize, whole.begin()));
-    EXPECT_TRUE(std::all_of(region.begin() + blockSize, region.end(),
-                            [](std::byte b) { return b == std::byte{0xAA}; }))
-        << "written past the end of the block";
+    EXPECT_TRUE(std::all_of(region.begin() + blockSize, region.end(), [](std::byte b) {
+        return b == std::byte{0xAA};
+    })) << "written past the end of the block";
 }
 
 TEST(SnapshotBlock, NameLinesPastOneMebibyteAreCutToo)
@@ -271,7 +278,8 @@ TEST(SnapshotBlock, ZeroFillCoversAnOlderLongerRefresh)
     Block block = refresh();
     useSensors({{"Small", {reading(5, 0, "Power", 12.5)}}});
     block = refresh(std::move(block));
-    expectBlock(block, "small\n" R"({"small":[{"Power":{"type":"power","value":"12.500000"}}]})");
+    expectBlock(block, "small\n"
+                       R"({"small":[{"Power":{"type":"power","value":"12.500000"}}]})");
 }
 
 TEST(SnapshotBlock, CallsEveryEntryInOrderWithZeroedRecords)
@@ -318,8 +326,10 @@ TEST(SnapshotBlock, NameLinesLandDuringCollectionAndTheHeaderLast)
     seenDuringCollection.clear();
     refreshBlock(library, block, fakeYield);
     std::string dots(34, '.');
-    EXPECT_EQ(seenDuringCollection, std::string(200, '.') + "|" + dots + "first\n" + std::string(200 - 40, '.') + "|");
-    expectBlock(block, "first\nsecond\n" R"({"first":null,"second":null})");
+    EXPECT_EQ(seenDuringCollection,
+              std::string(200, '.') + "|" + dots + "first\n" + std::string(200 - 40, '.') + "|");
+    expectBlock(block, "first\nsecond\n"
+                       R"({"first":null,"second":null})");
 }
 
 }  // namespace

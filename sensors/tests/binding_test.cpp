@@ -35,7 +35,8 @@ TEST(Binding, AbsentLibraryOrAnyMissingOrdinalFails)
     EXPECT_EQ(probeWith({}), "unbound\n");
     EXPECT_EQ(probeWith(fs::path(LIBRARY_VARIANTS) / "none" / "HWiNFO64.dll"), "unbound\n");
     for (int ordinal : {481, 360, 994, 256, 318, 802, 714}) {
-        fs::path variant = fs::path(LIBRARY_VARIANTS) / ("without-" + std::to_string(ordinal)) / "HWiNFO64.dll";
+        fs::path variant =
+            fs::path(LIBRARY_VARIANTS) / ("without-" + std::to_string(ordinal)) / "HWiNFO64.dll";
         ASSERT_TRUE(fs::exists(variant)) << variant;
         EXPECT_EQ(probeWith(variant), "unbound\n") << "without ordinal " << ordinal;
     }

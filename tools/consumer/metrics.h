@@ -19,16 +19,16 @@ inline constexpr int freshSeconds = 5;
 // index}, under its HELP and TYPE lines. The index tells apart readings of one
 // sensor with the same label and type. Sensors without readings give no
 // sample. The text is valid UTF-8 whatever bytes the names hold.
-std::string renderReadings(const Snapshot& snapshot);
+std::string renderReadings(const Snapshot &snapshot);
 
 struct SnapshotAge {
-  // Unix time at which the served snapshot appeared in the block.
-  double timestamp = 0;
-  // Seconds since then.
-  double seconds = 0;
+    // Unix time at which the served snapshot appeared in the block.
+    double timestamp = 0;
+    // Seconds since then.
+    double seconds = 0;
 };
 
 // The gauges that tell whether the bridge still publishes: the snapshot's
 // timestamp and age, and sensor_bridge_snapshot_fresh. Before the first
 // snapshot (no age) only the fresh gauge is given, as 0.
-std::string renderFreshness(const std::optional<SnapshotAge>& age);
+std::string renderFreshness(const std::optional<SnapshotAge> &age);

@@ -9,29 +9,29 @@
 #include <string>
 
 struct Endpoint {
-  std::string host = "127.0.0.1";
-  // Zero asks for any free port.
-  int port = 0;
+    std::string host = "127.0.0.1";
+    // Zero asks for any free port.
+    int port = 0;
 };
 
 // Serves GET /metrics from threads of its own until destroyed. Scrapes are
 // answered from the last published snapshot, rendered when it was published,
 // so they never wait for the block and never see half of a refresh.
 class MetricsServer {
- public:
-  explicit MetricsServer(const Endpoint& endpoint);
-  ~MetricsServer();
-  MetricsServer(const MetricsServer&) = delete;
-  MetricsServer& operator=(const MetricsServer&) = delete;
+  public:
+    explicit MetricsServer(const Endpoint &endpoint);
+    ~MetricsServer();
+    MetricsServer(const MetricsServer &) = delete;
+    MetricsServer &operator=(const MetricsServer &) = delete;
 
-  // Empty while serving; otherwise why it could not start.
-  const std::string& error() const;
-  // The port bound, which tells what port 0 turned into.
-  int port() const;
-  // Serves this snapshot from now on, as one that has just appeared.
-  void publish(const Snapshot& snapshot);
+    // Empty while serving; otherwise why it could not start.
+    const std::string &error() const;
+    // The port bound, which tells what port 0 turned into.
+    int port() const;
+    // Serves this snapshot from now on, as one that has just appeared.
+    void publish(const Snapshot &snapshot);
 
- private:
-  struct State;
-  std::unique_ptr<State> state_;
+  private:
+    struct State;
+    std::unique_ptr<State> state_;
 };

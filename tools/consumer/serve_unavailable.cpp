@@ -3,15 +3,21 @@
 #include "serve.h"
 
 struct MetricsServer::State {
-  std::string error = "--serve is not available in this build (it was made without cpp-httplib)";
+    std::string error = "--serve is not available in this build (it was made without cpp-httplib)";
 };
 
-MetricsServer::MetricsServer(const Endpoint&) : state_(std::make_unique<State>()) {}
+MetricsServer::MetricsServer(const Endpoint &) : state_(std::make_unique<State>()) {}
 
 MetricsServer::~MetricsServer() = default;
 
-const std::string& MetricsServer::error() const { return state_->error; }
+const std::string &MetricsServer::error() const
+{
+    return state_->error;
+}
 
-int MetricsServer::port() const { return 0; }
+int MetricsServer::port() const
+{
+    return 0;
+}
 
-void MetricsServer::publish(const Snapshot&) {}
+void MetricsServer::publish(const Snapshot &) {}

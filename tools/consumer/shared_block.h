@@ -11,23 +11,23 @@
 // Creates the named block, or reuses one that exists, with exactly the given
 // size, and removes it again when destroyed.
 class SharedBlock {
- public:
-  SharedBlock(std::string_view name, std::size_t size);
-  ~SharedBlock();
-  SharedBlock(const SharedBlock&) = delete;
-  SharedBlock& operator=(const SharedBlock&) = delete;
+  public:
+    SharedBlock(std::string_view name, std::size_t size);
+    ~SharedBlock();
+    SharedBlock(const SharedBlock &) = delete;
+    SharedBlock &operator=(const SharedBlock &) = delete;
 
-  // Empty when the block could not be created; error() then says why.
-  std::span<std::byte> bytes() const { return {data_, size_}; }
-  const std::string& error() const { return error_; }
+    // Empty when the block could not be created; error() then says why.
+    std::span<std::byte> bytes() const { return {data_, size_}; }
+    const std::string &error() const { return error_; }
 
- private:
-  std::string name_;
-  std::string error_;
-  std::byte* data_ = nullptr;
-  std::size_t size_ = 0;
-  // The mapping object on Windows; POSIX needs none once the block is mapped.
-  void* handle_ = nullptr;
+  private:
+    std::string name_;
+    std::string error_;
+    std::byte *data_ = nullptr;
+    std::size_t size_ = 0;
+    // The mapping object on Windows; POSIX needs none once the block is mapped.
+    void *handle_ = nullptr;
 };
 
 // Makes Ctrl-C and termination requests set a flag instead of ending the

@@ -8,4 +8,4 @@
 // Renders a snapshot as a table grouped by sensor, with aligned columns for
 // sensor, reading label, type and value. `when` is the time the snapshot was
 // taken, already formatted.
-std::string renderTable(const Snapshot& snapshot, std::string_view when);
+std::string renderTable(const Snapshot &snapshot, std::string_view when);

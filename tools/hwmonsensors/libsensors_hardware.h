@@ -8,18 +8,18 @@
 namespace hwmonsensors {
 
 class LibsensorsHardware final : public Hardware {
- public:
-  LibsensorsHardware() = default;
-  ~LibsensorsHardware() override;
-  LibsensorsHardware(const LibsensorsHardware &) = delete;
-  LibsensorsHardware &operator=(const LibsensorsHardware &) = delete;
+  public:
+    LibsensorsHardware() = default;
+    ~LibsensorsHardware() override;
+    LibsensorsHardware(const LibsensorsHardware &) = delete;
+    LibsensorsHardware &operator=(const LibsensorsHardware &) = delete;
 
-  std::string fingerprint() override;
-  int scan(std::vector<Chip> &chips) override;
-  bool read(const Chip &chip, const Reading &reading, double &value) override;
+    std::string fingerprint() override;
+    int scan(std::vector<Chip> &chips) override;
+    bool read(const Chip &chip, const Reading &reading, double &value) override;
 
- private:
-  bool initialised_ = false;
+  private:
+    bool initialised_ = false;
 };
 
 }  // namespace hwmonsensors

@@ -13,14 +13,14 @@ namespace hwmonsensors {
 
 // The vendor library's reading type codes, 1 to 8.
 enum class ReadingType : std::int32_t {
-  temperature = 1,
-  voltage,
-  fan,
-  current,
-  power,
-  clock,
-  usage,
-  other,
+    temperature = 1,
+    voltage,
+    fan,
+    current,
+    power,
+    clock,
+    usage,
+    other,
 };
 
 inline constexpr std::int32_t firstReadingType = 1;
@@ -31,8 +31,8 @@ inline constexpr std::size_t readingTypeCount = 8;
 // value that `sensors` shows for it, best first. Unused slots hold
 // SENSORS_SUBFEATURE_UNKNOWN.
 struct ReadingKind {
-  ReadingType type;
-  std::array<sensors_subfeature_type, 2> valueSubfeatures;
+    ReadingType type;
+    std::array<sensors_subfeature_type, 2> valueSubfeatures;
 };
 
 // The reading a feature of this kind gives, or nothing for a feature that is a

@@ -4,6 +4,9 @@
 
 namespace simsensors {
 
-void setLastError(int code) { errno = code; }
+void setLastError(int code)
+{
+    errno = code;
+}
 
 }  // namespace simsensors

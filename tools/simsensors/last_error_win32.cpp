@@ -4,6 +4,9 @@
 
 namespace simsensors {
 
-void setLastError(int code) { SetLastError(static_cast<DWORD>(code)); }
+void setLastError(int code)
+{
+    SetLastError(static_cast<DWORD>(code));
+}
 
 }  // namespace simsensors

@@ -28,28 +28,28 @@ inline constexpr std::array<std::string_view, typeCount> typeNames = {
 // (nameCapacity, labelCapacity) is a fill text and is handed out without a
 // terminating NUL; any other is shorter and always gets one.
 struct Reading {
-  std::string label;
-  double value = 0;
-  // Amplitude of the swing applied on every poll. Zero hands out value with
-  // its exact bits, which keeps special NaNs intact.
-  double drift = 0;
-  // An invalid reading is still handed out, with its valid flag at 0.
-  bool valid = true;
+    std::string label;
+    double value = 0;
+    // Amplitude of the swing applied on every poll. Zero hands out value with
+    // its exact bits, which keeps special NaNs intact.
+    double drift = 0;
+    // An invalid reading is still handed out, with its valid flag at 0.
+    bool valid = true;
 };
 
 struct Sensor {
-  std::string name;
-  // Per type (code - 1), the readings by reading index; empty slots are
-  // readings that do not exist.
-  std::array<std::vector<std::optional<Reading>>, typeCount> readings;
+    std::string name;
+    // Per type (code - 1), the readings by reading index; empty slots are
+    // readings that do not exist.
+    std::array<std::vector<std::optional<Reading>>, typeCount> readings;
 };
 
 struct Scenario {
-  std::vector<Sensor> sensors;
-  // The sensor count to report instead of the number of sensors.
-  std::optional<std::int32_t> count;
-  // Non-zero: init fails and leaves this as the thread's last error.
-  int initError = 0;
+    std::vector<Sensor> sensors;
+    // The sensor count to report instead of the number of sensors.
+    std::optional<std::int32_t> count;
+    // Non-zero: init fails and leaves this as the thread's last error.
+    int initError = 0;
 };
 
 std::int32_t sensorCount(const Scenario &scenario);
@@ -82,9 +82,9 @@ inline constexpr std::int32_t maxGeneratedReadings = 1'000'000;
 // A line of zero means the text parsed; otherwise problem says what is wrong
 // on that line and scenario is empty.
 struct ParseResult {
-  Scenario scenario;
-  int line = 0;
-  std::string problem;
+    Scenario scenario;
+    int line = 0;
+    std::string problem;
 };
 
 ParseResult parseScenario(std::string_view text);
@@ -92,9 +92,9 @@ ParseResult parseScenario(std::string_view text);
 // A non-zero error is the errno value for the failure, with a one-line
 // message naming the file.
 struct LoadResult {
-  Scenario scenario;
-  int error = 0;
-  std::string message;
+    Scenario scenario;
+    int error = 0;
+    std::string message;
 };
 
 LoadResult loadScenarioFile(const char *path);

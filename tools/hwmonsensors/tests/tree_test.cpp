@@ -71,45 +71,52 @@ chip "acpitz-*"
 
 constexpr std::size_t chipsInTree = std::size(tree);
 
-void write(const fs::path &path, std::string_view text) {
-  std::ofstream(path) << text << (text.empty() ? "" : "\n");
+void write(const fs::path &path, std::string_view text)
+{
+    std::ofstream(path) << text << (text.empty() ? "" : "\n");
 }
 
 // Makes a hwmon directory with its files, linked to a device on a bus as
 // sysfs links it: libsensors names the chip after the last parts of the
 // device link and of the device's subsystem link. The devices live in a
 // hidden directory, which libsensors passes over.
-void addChip(const std::string &line) {
-  std::istringstream fields(line);
-  std::string chip, bus, device, files;
-  fields >> chip >> bus >> device;
-  std::getline(fields >> std::ws, files);
-  fs::create_directory(hwmon / chip);
-  std::istringstream entries(files);
-  for (std::string entry; std::getline(entries, entry, '|');) {
-    const std::size_t equals = entry.find('=');
-    write(hwmon / chip / entry.substr(0, equals), entry.substr(equals + 1));
-  }
-  if (bus == "none") return;
-  const fs::path devices = hwmon / ".devices";
-  fs::create_directories(devices / device);
-  fs::create_directories(devices / ".bus" / bus);
-  fs::create_directory_symlink(devices / ".bus" / bus, devices / device / "subsystem");
-  fs::create_directory_symlink(devices / device, hwmon / chip / "device");
+void addChip(const std::string &line)
+{
+    std::istringstream fields(line);
+    std::string chip, bus, device, files;
+    fields >> chip >> bus >> device;
+    std::getline(fields >> std::ws, files);
+    fs::create_directory(hwmon / chip);
+    std::istringstream entries(files);
+    for (std::string entry; std::getline(entries, entry, '|');) {
+        const std::size_t equals = entry.find('=');
+        write(hwmon / chip / entry.substr(0, equals), entry.substr(equals + 1));
+    }
+    if (bus == "none")
+        return;
+    const fs::path devices = hwmon / ".devices";
+    fs::create_directories(devices / device);
+    fs::create_directories(devices / ".bus" / bus);
+    fs::create_directory_symlink(devices / ".bus" / bus, devices / device / "subsystem");
+    fs::create_directory_symlink(devices / device, hwmon / chip / "device");
 }
 
 class FakeTree : public testing::Test {
- protected:
-  void SetUp() override {
-    for (const char *chip : tree) addChip(chip);
-    // A directory where an input would be is no input.
-    fs::create_directory(hwmon / "hwmon1" / "temp8_input");
-    write(configuration, treeConfiguration);
-  }
-  void TearDown() override {
-    for (const fs::directory_entry &entry : fs::directory_iterator(hwmon)) fs::remove_all(entry);
-    fs::remove(configuration);
-  }
+  protected:
+    void SetUp() override
+    {
+        for (const char *chip : tree)
+            addChip(chip);
+        // A directory where an input would be is no input.
+        fs::create_directory(hwmon / "hwmon1" / "temp8_input");
+        write(configuration, treeConfiguration);
+    }
+    void TearDown() override
+    {
+        for (const fs::directory_entry &entry : fs::directory_iterator(hwmon))
+            fs::remove_all(entry);
+        fs::remove(configuration);
+    }
 };
 
 using hwmonsensors::Record;
@@ -118,140 +125,149 @@ using hwmonsensors::Record;
 // refresh of the bridge would see them.
 using Refresh = std::vector<std::pair<std::string, std::string>>;
 
-std::map<std::string, std::string> byName(const Refresh &refresh) {
-  return {refresh.begin(), refresh.end()};
+std::map<std::string, std::string> byName(const Refresh &refresh)
+{
+    return {refresh.begin(), refresh.end()};
 }
 
 // The library under test, bound by ordinal as the bridge binds it.
 struct Library {
-  template <typename Entry>
-  Entry entry(int ordinal) {
-    const std::string symbol = "ordinal_" + std::to_string(ordinal);
-    auto found = reinterpret_cast<Entry>(dlsym(handle.get(), symbol.c_str()));
-    if (found == nullptr) throw std::runtime_error(symbol + " missing");
-    return found;
-  }
-
-  // The result, and errno as init left it.
-  std::pair<std::int32_t, int> init() {
-    errno = 0;
-    const std::int32_t result = initEntry(64);
-    return {result, errno};
-  }
-
-  Refresh view() {
-    Refresh chips;
-    for (std::int32_t sensor = 0, count = countEntry(); sensor < count; ++sensor) {
-      selectEntry(sensor);
-      char name[1024] = {};
-      nameEntry(sensor, name, sizeof name);
-      std::string readings;
-      for (std::int32_t type = 1; type <= 8; ++type) {
-        for (std::int32_t index = 0; index < 1024; ++index) {
-          Record record{};
-          if (readingEntry(type, sensor, index, &record) == 0) continue;
-          char value[64] = "invalid";
-          if (record.valid != 0) std::snprintf(value, sizeof value, "%.6f", record.value);
-          readings += std::to_string(type) + "/" + std::to_string(index) + " " + record.label + "=" +
-                      value + "\n";
-        }
-      }
-      chips.emplace_back(name, readings);
+    template <typename Entry> Entry entry(int ordinal)
+    {
+        const std::string symbol = "ordinal_" + std::to_string(ordinal);
+        auto found = reinterpret_cast<Entry>(dlsym(handle.get(), symbol.c_str()));
+        if (found == nullptr)
+            throw std::runtime_error(symbol + " missing");
+        return found;
     }
-    return chips;
-  }
 
-  std::unique_ptr<void, int (*)(void *)> handle{dlopen(HWMON_LIBRARY, RTLD_NOW | RTLD_LOCAL), dlclose};
-  std::int32_t (*initEntry)(std::int32_t) = entry<decltype(initEntry)>(481);
-  std::int32_t (*countEntry)() = entry<decltype(countEntry)>(994);
-  std::int32_t (*poll)() = entry<decltype(poll)>(256);
-  std::int32_t (*selectEntry)(std::int32_t) = entry<decltype(selectEntry)>(318);
-  std::int32_t (*nameEntry)(std::int32_t, char *, std::int32_t) = entry<decltype(nameEntry)>(802);
-  std::int32_t (*readingEntry)(std::int32_t, std::int32_t, std::int32_t, Record *) =
-      entry<decltype(readingEntry)>(714);
+    // The result, and errno as init left it.
+    std::pair<std::int32_t, int> init()
+    {
+        errno = 0;
+        const std::int32_t result = initEntry(64);
+        return {result, errno};
+    }
+
+    Refresh view()
+    {
+        Refresh chips;
+        for (std::int32_t sensor = 0, count = countEntry(); sensor < count; ++sensor) {
+            selectEntry(sensor);
+            char name[1024] = {};
+            nameEntry(sensor, name, sizeof name);
+            std::string readings;
+            for (std::int32_t type = 1; type <= 8; ++type) {
+                for (std::int32_t index = 0; index < 1024; ++index) {
+                    Record record{};
+                    if (readingEntry(type, sensor, index, &record) == 0)
+                        continue;
+                    char value[64] = "invalid";
+                    if (record.valid != 0)
+                        std::snprintf(value, sizeof value, "%.6f", record.value);
+                    readings += std::to_string(type) + "/" + std::to_string(index) + " " + record.label +
+                                "=" + value + "\n";
+                }
+            }
+            chips.emplace_back(name, readings);
+        }
+        return chips;
+    }
+
+    std::unique_ptr<void, int (*)(void *)> handle{dlopen(HWMON_LIBRARY, RTLD_NOW | RTLD_LOCAL), dlclose};
+    std::int32_t (*initEntry)(std::int32_t) = entry<decltype(initEntry)>(481);
+    std::int32_t (*countEntry)() = entry<decltype(countEntry)>(994);
+    std::int32_t (*poll)() = entry<decltype(poll)>(256);
+    std::int32_t (*selectEntry)(std::int32_t) = entry<decltype(selectEntry)>(318);
+    std::int32_t (*nameEntry)(std::int32_t, char *, std::int32_t) = entry<decltype(nameEntry)>(802);
+    std::int32_t (*readingEntry)(std::int32_t, std::int32_t, std::int32_t,
+                                 Record *) = entry<decltype(readingEntry)>(714);
 };
 
-TEST_F(FakeTree, HotPlugShowsOnlyAtThePollAndShiftsNoOtherChip) {
-  Library library;
-  ASSERT_EQ(library.init().first, 0);
-  library.poll();
-  const Refresh before = library.view();
-  ASSERT_EQ(before.size(), chipsInTree);
-
-  // A chip and an input vanish after the poll: the refresh still sees that
-  // poll whole, in the same order.
-  fs::rename(hwmon / "hwmon2", hwmon / ".hwmon2");
-  fs::remove(hwmon / "hwmon0" / "temp3_input");
-  EXPECT_EQ(library.view(), before);
-
-  std::map<std::string, std::string> expected = byName(before);
-  const std::string acpitz = expected.at("acpitz-virtual-0");
-  EXPECT_EQ(acpitz, "1/0 temp1=27.800000\n1/1 Zone 2=29.800000\n");
-  expected.erase("acpitz-virtual-0");
-  expected["k10temp-pci-00c3"] = "1/0 Tctl=45.125000\n";
-  library.poll();
-  EXPECT_EQ(byName(library.view()), expected);
-
-  // The chip comes back and another one arrives.
-  fs::rename(hwmon / ".hwmon2", hwmon / "hwmon2");
-  addChip("hwmon8 platform coretemp.0 name=coretemp|temp1_input=55000|temp1_label=Package id 0");
-  expected["acpitz-virtual-0"] = acpitz;
-  expected["coretemp-isa-0000"] = "1/0 Package id 0=55.000000\n";
-  library.poll();
-  EXPECT_EQ(byName(library.view()), expected);
-}
-
-TEST_F(FakeTree, UnreadableValuesAreInvalidNeverStale) {
-  Library library;
-  ASSERT_EQ(library.init().first, 0);
-  library.poll();
-  EXPECT_EQ(byName(library.view()).at("nvme-pci-0100"), "1/0 Composite=invalid\n");
-
-  const fs::path tctl = hwmon / "hwmon0" / "temp1_input";
-  const auto k10temp = [&] {
+TEST_F(FakeTree, HotPlugShowsOnlyAtThePollAndShiftsNoOtherChip)
+{
+    Library library;
+    ASSERT_EQ(library.init().first, 0);
     library.poll();
-    return byName(library.view()).at("k10temp-pci-00c3");
-  };
-  EXPECT_EQ(k10temp(), "1/0 Tctl=45.125000\n1/1 Tccd1=38.250000\n");
-  write(tctl, "garbage");
-  EXPECT_EQ(k10temp(), "1/0 Tctl=invalid\n1/1 Tccd1=38.250000\n");
-  write(tctl, "");
-  EXPECT_EQ(k10temp(), "1/0 Tctl=invalid\n1/1 Tccd1=38.250000\n");
-  write(tctl, "50000");
-  EXPECT_EQ(k10temp(), "1/0 Tctl=50.000000\n1/1 Tccd1=38.250000\n");
+    const Refresh before = library.view();
+    ASSERT_EQ(before.size(), chipsInTree);
 
-  // libsensors goes by the file's mode, so an input that no one may read is
-  // unreadable even to root.
-  const fs::path closed = hwmon / "hwmon0" / "temp2_input";
-  write(closed, "47000");
-  fs::permissions(closed, fs::perms::none);
-  EXPECT_EQ(k10temp(), "1/0 Tctl=50.000000\n1/1 temp2=invalid\n1/2 Tccd1=38.250000\n");
+    // A chip and an input vanish after the poll: the refresh still sees that
+    // poll whole, in the same order.
+    fs::rename(hwmon / "hwmon2", hwmon / ".hwmon2");
+    fs::remove(hwmon / "hwmon0" / "temp3_input");
+    EXPECT_EQ(library.view(), before);
 
-  fs::remove(tctl);
-  EXPECT_EQ(k10temp(), "1/0 temp2=invalid\n1/1 Tccd1=38.250000\n");
+    std::map<std::string, std::string> expected = byName(before);
+    const std::string acpitz = expected.at("acpitz-virtual-0");
+    EXPECT_EQ(acpitz, "1/0 temp1=27.800000\n1/1 Zone 2=29.800000\n");
+    expected.erase("acpitz-virtual-0");
+    expected["k10temp-pci-00c3"] = "1/0 Tctl=45.125000\n";
+    library.poll();
+    EXPECT_EQ(byName(library.view()), expected);
+
+    // The chip comes back and another one arrives.
+    fs::rename(hwmon / ".hwmon2", hwmon / "hwmon2");
+    addChip("hwmon8 platform coretemp.0 name=coretemp|temp1_input=55000|temp1_label=Package id 0");
+    expected["acpitz-virtual-0"] = acpitz;
+    expected["coretemp-isa-0000"] = "1/0 Package id 0=55.000000\n";
+    library.poll();
+    EXPECT_EQ(byName(library.view()), expected);
 }
 
-TEST_F(FakeTree, InitFailsWithAMeaningfulErrnoAndPollsRecover) {
-  Library library;
-  // Without sysfs there is no hardware monitoring to be had.
-  ASSERT_EQ(mount("test-no-sysfs", "/sys", "tmpfs", 0, nullptr), 0) << std::strerror(errno);
-  EXPECT_EQ(library.init(), std::make_pair(1, ENODEV));
-  EXPECT_EQ(library.countEntry(), 0);
-  ASSERT_EQ(umount2("/sys", MNT_DETACH), 0) << std::strerror(errno);
-  EXPECT_EQ(library.init(), std::make_pair(0, 0));
-  EXPECT_EQ(library.countEntry(), static_cast<std::int32_t>(chipsInTree));
+TEST_F(FakeTree, UnreadableValuesAreInvalidNeverStale)
+{
+    Library library;
+    ASSERT_EQ(library.init().first, 0);
+    library.poll();
+    EXPECT_EQ(byName(library.view()).at("nvme-pci-0100"), "1/0 Composite=invalid\n");
 
-  // A device whose bus link is no link makes libsensors give up on the whole
-  // tree, whether at init or at a poll, until the device is gone.
-  addChip("hwmon9 none none name=broken|temp1_input=1000");
-  fs::create_directories(hwmon / ".devices" / "0000:00:1f.3" / "subsystem");
-  fs::create_directory_symlink(hwmon / ".devices" / "0000:00:1f.3", hwmon / "hwmon9" / "device");
-  library.poll();
-  EXPECT_EQ(library.countEntry(), 0);
-  EXPECT_EQ(library.init(), std::make_pair(1, ENODEV));
-  fs::remove_all(hwmon / "hwmon9");
-  library.poll();
-  EXPECT_EQ(library.countEntry(), static_cast<std::int32_t>(chipsInTree));
+    const fs::path tctl = hwmon / "hwmon0" / "temp1_input";
+    const auto k10temp = [&] {
+        library.poll();
+        return byName(library.view()).at("k10temp-pci-00c3");
+    };
+    EXPECT_EQ(k10temp(), "1/0 Tctl=45.125000\n1/1 Tccd1=38.250000\n");
+    write(tctl, "garbage");
+    EXPECT_EQ(k10temp(), "1/0 Tctl=invalid\n1/1 Tccd1=38.250000\n");
+    write(tctl, "");
+    EXPECT_EQ(k10temp(), "1/0 Tctl=invalid\n1/1 Tccd1=38.250000\n");
+    write(tctl, "50000");
+    EXPECT_EQ(k10temp(), "1/0 Tctl=50.000000\n1/1 Tccd1=38.250000\n");
+
+    // libsensors goes by the file's mode, so an input that no one may read is
+    // unreadable even to root.
+    const fs::path closed = hwmon / "hwmon0" / "temp2_input";
+    write(closed, "47000");
+    fs::permissions(closed, fs::perms::none);
+    EXPECT_EQ(k10temp(), "1/0 Tctl=50.000000\n1/1 temp2=invalid\n1/2 Tccd1=38.250000\n");
+
+    fs::remove(tctl);
+    EXPECT_EQ(k10temp(), "1/0 temp2=invalid\n1/1 Tccd1=38.250000\n");
+}
+
+TEST_F(FakeTree, InitFailsWithAMeaningfulErrnoAndPollsRecover)
+{
+    Library library;
+    // Without sysfs there is no hardware monitoring to be had.
+    ASSERT_EQ(mount("test-no-sysfs", "/sys", "tmpfs", 0, nullptr), 0) << std::strerror(errno);
+    EXPECT_EQ(library.init(), std::make_pair(1, ENODEV));
+    EXPECT_EQ(library.countEntry(), 0);
+    ASSERT_EQ(umount2("/sys", MNT_DETACH), 0) << std::strerror(errno);
+    EXPECT_EQ(library.init(), std::make_pair(0, 0));
+    EXPECT_EQ(library.countEntry(), static_cast<std::int32_t>(chipsInTree));
+
+    // A device whose bus link is no link makes libsensors give up on the whole
+    // tree, whether at init or at a poll, until the device is gone.
+    addChip("hwmon9 none none name=broken|temp1_input=1000");
+    fs::create_directories(hwmon / ".devices" / "0000:00:1f.3" / "subsystem");
+    fs::create_directory_symlink(hwmon / ".devices" / "0000:00:1f.3", hwmon / "hwmon9" / "device");
+    library.poll();
+    EXPECT_EQ(library.countEntry(), 0);
+    EXPECT_EQ(library.init(), std::make_pair(1, ENODEV));
+    fs::remove_all(hwmon / "hwmon9");
+    library.poll();
+    EXPECT_EQ(library.countEntry(), static_cast<std::int32_t>(chipsInTree));
 }
 
 // Each reading as "chip type#index label" with its value, and each chip as
@@ -259,133 +275,148 @@ TEST_F(FakeTree, InitFailsWithAMeaningfulErrnoAndPollsRecover) {
 using Readings = std::map<std::string, double>;
 
 struct ReadingsBuilder {
-  void chip(const std::string &name) {
-    std::string lowered = name;
-    for (char &c : lowered) c = static_cast<char>(c >= 'A' && c <= 'Z' ? c - 'A' + 'a' : c);
-    current = lowered;
-    readings[current] = 0;
-  }
-  void add(const std::string &type, const std::string &label, double value) {
-    const std::string key = current + " " + type;
-    readings[key + "#" + std::to_string(next[key]++) + " " + label] = value;
-  }
-  Readings readings;
-  std::map<std::string, int> next;
-  std::string current;
+    void chip(const std::string &name)
+    {
+        std::string lowered = name;
+        for (char &c : lowered)
+            c = static_cast<char>(c >= 'A' && c <= 'Z' ? c - 'A' + 'a' : c);
+        current = lowered;
+        readings[current] = 0;
+    }
+    void add(const std::string &type, const std::string &label, double value)
+    {
+        const std::string key = current + " " + type;
+        readings[key + "#" + std::to_string(next[key]++) + " " + label] = value;
+    }
+    Readings readings;
+    std::map<std::string, int> next;
+    std::string current;
 };
 
-Json::Value parse(const std::string &text) {
-  Json::Value document;
-  Json::CharReaderBuilder builder;
-  std::string errors;
-  std::istringstream stream(text);
-  if (!Json::parseFromStream(builder, stream, &document, &errors)) ADD_FAILURE() << errors << text;
-  return document;
+Json::Value parse(const std::string &text)
+{
+    Json::Value document;
+    Json::CharReaderBuilder builder;
+    std::string errors;
+    std::istringstream stream(text);
+    if (!Json::parseFromStream(builder, stream, &document, &errors))
+        ADD_FAILURE() << errors << text;
+    return document;
 }
 
 // The value that `sensors` shows for a feature, and the type the name of its
 // subfeature gives: the input, or else a power average, a VID or an
 // intrusion alarm.
-std::optional<std::pair<std::string, double>> mainValue(const Json::Value &feature) {
-  static const std::regex input(R"((in|fan|temp|curr|power|energy|humidity)\d+_input)");
-  static const std::regex otherwise(R"((power)\d+_average|cpu\d+_(vid)|(intrusion)\d+_alarm)");
-  static const std::map<std::string, std::string> types = {
-      {"in", "voltage"}, {"vid", "voltage"},   {"fan", "fan"},        {"temp", "temperature"},
-      {"curr", "current"}, {"power", "power"}, {"energy", "other"},   {"humidity", "other"},
-      {"intrusion", "other"}};
-  if (!feature.isObject()) return std::nullopt;
-  for (const std::regex *pattern : {&input, &otherwise}) {
-    for (const std::string &name : feature.getMemberNames()) {
-      std::smatch match;
-      if (!std::regex_match(name, match, *pattern)) continue;
-      for (std::size_t group = 1; group < match.size(); ++group) {
-        if (match[group].matched) return std::make_pair(types.at(match[group]), feature[name].asDouble());
-      }
+std::optional<std::pair<std::string, double>> mainValue(const Json::Value &feature)
+{
+    static const std::regex input(R"((in|fan|temp|curr|power|energy|humidity)\d+_input)");
+    static const std::regex otherwise(R"((power)\d+_average|cpu\d+_(vid)|(intrusion)\d+_alarm)");
+    static const std::map<std::string, std::string> types = {
+        {"in", "voltage"},       {"vid", "voltage"},    {"fan", "fan"},
+        {"temp", "temperature"}, {"curr", "current"},   {"power", "power"},
+        {"energy", "other"},     {"humidity", "other"}, {"intrusion", "other"}};
+    if (!feature.isObject())
+        return std::nullopt;
+    for (const std::regex *pattern : {&input, &otherwise}) {
+        for (const std::string &name : feature.getMemberNames()) {
+            std::smatch match;
+            if (!std::regex_match(name, match, *pattern))
+                continue;
+            for (std::size_t group = 1; group < match.size(); ++group) {
+                if (match[group].matched)
+                    return std::make_pair(types.at(match[group]), feature[name].asDouble());
+            }
+        }
     }
-  }
-  return std::nullopt;
+    return std::nullopt;
 }
 
 // What `sensors -j` prints, as the bridge should publish it. The features'
 // order comes from the text itself, as a parsed object keeps no order.
-Readings fromSensors(const std::string &text) {
-  const Json::Value document = parse(text);
-  static const std::regex chipLine(R"re(   "(.*)":\{)re");
-  static const std::regex featureLine(R"re(      "(.*)":\{)re");
-  ReadingsBuilder builder;
-  std::string chip;
-  std::istringstream lines(text);
-  for (std::string line; std::getline(lines, line);) {
-    std::smatch match;
-    if (std::regex_match(line, match, chipLine)) {
-      chip = match[1];
-      builder.chip(chip);
-    } else if (std::regex_match(line, match, featureLine)) {
-      const auto value = mainValue(document[chip][match[1].str()]);
-      if (value) builder.add(value->first, match[1], value->second);
+Readings fromSensors(const std::string &text)
+{
+    const Json::Value document = parse(text);
+    static const std::regex chipLine(R"re(   "(.*)":\{)re");
+    static const std::regex featureLine(R"re(      "(.*)":\{)re");
+    ReadingsBuilder builder;
+    std::string chip;
+    std::istringstream lines(text);
+    for (std::string line; std::getline(lines, line);) {
+        std::smatch match;
+        if (std::regex_match(line, match, chipLine)) {
+            chip = match[1];
+            builder.chip(chip);
+        } else if (std::regex_match(line, match, featureLine)) {
+            const auto value = mainValue(document[chip][match[1].str()]);
+            if (value)
+                builder.add(value->first, match[1], value->second);
+        }
     }
-  }
-  return builder.readings;
+    return builder.readings;
 }
 
 // The block holds each chip's readings in index-then-type order, so those of
 // one type are in index order.
-Readings fromPublished(const std::string &text) {
-  const Json::Value document = parse(text);
-  ReadingsBuilder builder;
-  for (const std::string &chip : document.getMemberNames()) {
-    builder.chip(chip);
-    for (const Json::Value &wrapper : document[chip]) {
-      for (const std::string &label : wrapper.getMemberNames()) {
-        const Json::Value &entry = wrapper[label];
-        builder.add(entry["type"].asString(), label, std::stod(entry["value"].asString()));
-      }
+Readings fromPublished(const std::string &text)
+{
+    const Json::Value document = parse(text);
+    ReadingsBuilder builder;
+    for (const std::string &chip : document.getMemberNames()) {
+        builder.chip(chip);
+        for (const Json::Value &wrapper : document[chip]) {
+            for (const std::string &label : wrapper.getMemberNames()) {
+                const Json::Value &entry = wrapper[label];
+                builder.add(entry["type"].asString(), label, std::stod(entry["value"].asString()));
+            }
+        }
     }
-  }
-  return builder.readings;
+    return builder.readings;
 }
 
-std::vector<std::string> keysOf(const Readings &readings) {
-  std::vector<std::string> keys;
-  for (const auto &entry : readings) keys.push_back(entry.first);
-  return keys;
+std::vector<std::string> keysOf(const Readings &readings)
+{
+    std::vector<std::string> keys;
+    for (const auto &entry : readings)
+        keys.push_back(entry.first);
+    return keys;
 }
 
-TEST_F(FakeTree, PublishedBlockHoldsWhatSensorsPrints) {
-  const std::string sensorsProgram = findProgram("sensors");
-  ASSERT_FALSE(sensorsProgram.empty()) << "sensors is not installed (Debian: lm-sensors)";
-  const ChildOutcome sensors = runChild({sensorsProgram, "-j"}, {}, 20s);
-  ASSERT_TRUE(sensors.exited && sensors.exitCode == 0) << sensors.output;
+TEST_F(FakeTree, PublishedBlockHoldsWhatSensorsPrints)
+{
+    const std::string sensorsProgram = findProgram("sensors");
+    ASSERT_FALSE(sensorsProgram.empty()) << "sensors is not installed (Debian: lm-sensors)";
+    const ChildOutcome sensors = runChild({sensorsProgram, "-j"}, {}, 20s);
+    ASSERT_TRUE(sensors.exited && sensors.exitCode == 0) << sensors.output;
 
-  // The program runs from a directory of its own, beside the library, and
-  // the consumer creates the block before it starts.
-  ScratchDirectory installation;
-  fs::copy_file(SENSOR_BRIDGE, installation.path / "sensor-bridge");
-  fs::copy_file(HWMON_LIBRARY, installation.path / "HWiNFO64.dll");
-  ChildProcess consumer = startChild({CONSUMER, "--json", "--once", "--timeout", "10"});
-  for (int wait = 0; wait < 100 && !fs::exists("/dev/shm/shareMemory_QORAInfo"); ++wait) {
-    std::this_thread::sleep_for(50ms);
-  }
-  ChildProcess program = startChild({(installation.path / "sensor-bridge").string()});
-  const ChildOutcome published = finishChild(consumer, 20s);
-  kill(program.pid, SIGKILL);
-  finishChild(program, 10s);
-  ASSERT_TRUE(published.exited && published.exitCode == 0) << published.output;
-  std::cout << "sensors -j:\n" << sensors.output << "published:\n" << published.output;
-
-  const Readings expected = fromSensors(sensors.output);
-  const Readings actual = fromPublished(published.output);
-  EXPECT_EQ(keysOf(actual), keysOf(expected));
-  for (const auto &[key, value] : expected) {
-    // sensors prints three decimals, the block six.
-    if (actual.contains(key)) {
-      EXPECT_NEAR(actual.at(key), value, 0.0005 + 1e-9) << key;
+    // The program runs from a directory of its own, beside the library, and
+    // the consumer creates the block before it starts.
+    ScratchDirectory installation;
+    fs::copy_file(SENSOR_BRIDGE, installation.path / "sensor-bridge");
+    fs::copy_file(HWMON_LIBRARY, installation.path / "HWiNFO64.dll");
+    ChildProcess consumer = startChild({CONSUMER, "--json", "--once", "--timeout", "10"});
+    for (int wait = 0; wait < 100 && !fs::exists("/dev/shm/shareMemory_QORAInfo"); ++wait) {
+        std::this_thread::sleep_for(50ms);
     }
-  }
-  // Every chip and every kind in the tree was compared, computed values too.
-  EXPECT_EQ(expected.size(), chipsInTree + 29);
-  EXPECT_EQ(actual.at("nct6775-isa-0290 voltage#1 +5V"), 5.08);
-  EXPECT_TRUE(actual.contains("bat0-virtual-0 current#0 curr1"));
+    ChildProcess program = startChild({(installation.path / "sensor-bridge").string()});
+    const ChildOutcome published = finishChild(consumer, 20s);
+    kill(program.pid, SIGKILL);
+    finishChild(program, 10s);
+    ASSERT_TRUE(published.exited && published.exitCode == 0) << published.output;
+    std::cout << "sensors -j:\n" << sensors.output << "published:\n" << published.output;
+
+    const Readings expected = fromSensors(sensors.output);
+    const Readings actual = fromPublished(published.output);
+    EXPECT_EQ(keysOf(actual), keysOf(expected));
+    for (const auto &[key, value] : expected) {
+        // sensors prints three decimals, the block six.
+        if (actual.contains(key)) {
+            EXPECT_NEAR(actual.at(key), value, 0.0005 + 1e-9) << key;
+        }
+    }
+    // Every chip and every kind in the tree was compared, computed values too.
+    EXPECT_EQ(expected.size(), chipsInTree + 29);
+    EXPECT_EQ(actual.at("nct6775-isa-0290 voltage#1 +5V"), 5.08);
+    EXPECT_TRUE(actual.contains("bat0-virtual-0 current#0 curr1"));
 }
 
 }  // namespace
