@@ -8,6 +8,13 @@
 
 namespace vendor {
 
+// The reading type codes that the reading entry takes, 1 to 8.
+enum class ReadingType : std::int32_t { temperature = 1, voltage, fan, current, power, clock, usage, other };
+
+inline constexpr std::int32_t firstReadingType = 1;
+inline constexpr std::int32_t lastReadingType = 8;
+inline constexpr std::int32_t readingTypeCount = 8;
+
 // Only the valid flag, the value and the label are ever written.
 struct Record {
     std::int32_t valid;

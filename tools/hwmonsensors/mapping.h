@@ -9,23 +9,14 @@
 #include <cstdint>
 #include <optional>
 
+#include "vendor_library.h"
+
 namespace hwmonsensors {
 
-// The vendor library's reading type codes, 1 to 8.
-enum class ReadingType : std::int32_t {
-    temperature = 1,
-    voltage,
-    fan,
-    current,
-    power,
-    clock,
-    usage,
-    other,
-};
-
-inline constexpr std::int32_t firstReadingType = 1;
-inline constexpr std::int32_t lastReadingType = 8;
-inline constexpr std::size_t readingTypeCount = 8;
+using vendor::firstReadingType;
+using vendor::lastReadingType;
+using vendor::ReadingType;
+inline constexpr std::size_t readingTypeCount = vendor::readingTypeCount;
 
 // What a feature reports: its type code, and the subfeatures that may hold the
 // value that `sensors` shows for it, best first. Unused slots hold

@@ -10,12 +10,13 @@
 #include <string_view>
 #include <vector>
 
+#include "vendor_library.h"
+
 namespace simsensors {
 
-// Reading type codes as the entries take them.
-enum class Type : std::int32_t { temperature = 1, voltage, fan, current, power, clock, usage, other };
+using Type = vendor::ReadingType;
 
-inline constexpr std::int32_t typeCount = 8;
+inline constexpr std::int32_t typeCount = vendor::readingTypeCount;
 inline constexpr std::int32_t readingSlots = 1024;
 inline constexpr std::size_t nameCapacity = 1024;
 inline constexpr std::size_t labelCapacity = 136;
