@@ -19,6 +19,7 @@
 #include <string>
 #include <string_view>
 #include <thread>
+#include <utility>
 #include <vector>
 
 namespace {
@@ -30,8 +31,9 @@ constexpr std::string_view usage =
     "usage: consumer [--raw | --json] [--once] [--dump FILE] [--timeout SECONDS] [--size BYTES]\n"
     "       consumer --serve [ADDRESS:]PORT [--timeout SECONDS] [--size BYTES]\n"
     "\n"
-    "Creates the shared block \"shareMemory_QORAInfo\", shows every new valid\n"
-    "snapshot the bridge publishes in it, and removes the block on exit.\n"
+    "Opens the shared block \"shareMemory_QORAInfo\" as it is, or creates it when\n"
+    "none exists (and then removes it on exit), and shows every new valid\n"
+    "snapshot the bridge publishes in it.\n"
     "\n"
     "  (default)          a table grouped by sensor, redrawn for each snapshot\n"
     "  --raw              the name lines and the JSON text as they are in the block\n"
@@ -39,7 +41,8 @@ constexpr std::string_view usage =
     "  --once             exit after the first valid snapshot\n"
     "  --dump FILE        write that snapshot's whole block copy to FILE (implies --once)\n"
     "  --timeout SECONDS  exit 1 after this long without a valid snapshot\n"
-    "  --size BYTES       create the block with this size instead of 1 MiB\n"
+    "  --size BYTES       create the block with this size instead of 1 MiB (only\n"
+    "                     when none exists)\n"
     "  --serve [ADDRESS:]PORT\n"
     "                     serve the readings as Prometheus metrics at /metrics\n"
     "                     (address 127.0.0.1 unless given; [::1] for IPv6;\n"
@@ -152,7 +155,7 @@ std::string localTime()
     return text;
 }
 
-std::string render(const Snapshot &snapshot, Mode mode, bool terminal)
+std::string render(const Snapshot &snapshot, Mode mode, bool terminal, bool old)
 {
     switch (mode) {
     case Mode::raw: {
@@ -166,7 +169,10 @@ std::string render(const Snapshot &snapshot, Mode mode, bool terminal)
     case Mode::table:
         break;
     }
-    const std::string table = renderTable(snapshot, localTime());
+    const std::string heading =
+        old ? "Old snapshot, in the block before the consumer looked at " + localTime()
+            : "Snapshot of " + localTime();
+    const std::string table = renderTable(snapshot, heading);
     return terminal ? "\x1b[H\x1b[2J" + table : table + '\n';
 }
 
@@ -193,16 +199,20 @@ int fail(const std::string &message)
     return 1;
 }
 
-// Takes a new valid snapshot and the block copy it came from; returns an exit
-// code to end the watch, or nothing to go on.
-using SnapshotHandler = std::function<std::optional<int>(const Snapshot &, std::span<const std::byte>)>;
+// Takes a valid snapshot that differs from the last one, the block copy it
+// came from, and whether it is old: already in the block at the first look,
+// so that nobody knows when it was written. Returns an exit code to end the
+// watch, or nothing to go on.
+using SnapshotHandler =
+    std::function<std::optional<int>(const Snapshot &, std::span<const std::byte>, bool old)>;
 
 // Copies the block over and over, hands each new valid snapshot to `handle`,
 // and reports lasting trouble; returns the exit code.
 int watch(const Options &options, const SharedBlock &block, const SnapshotHandler &handle)
 {
-    std::vector<std::byte> copy(options.size);
+    std::vector<std::byte> copy(block.bytes().size());
     std::vector<std::byte> shown;
+    bool firstLook = true;
     const auto timeout =
         std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(options.timeoutSeconds));
     auto lastAccepted = Clock::now();
@@ -218,6 +228,7 @@ int watch(const Options &options, const SharedBlock &block, const SnapshotHandle
         std::memcpy(copy.data(), block.bytes().data(), copy.size());
         const ReadResult result = readBlock(copy);
         const auto now = Clock::now();
+        const bool old = std::exchange(firstLook, false);
 
         if (result.status == BlockStatus::valid) {
             lastAccepted = now;
@@ -225,7 +236,7 @@ int watch(const Options &options, const SharedBlock &block, const SnapshotHandle
             failing = false;
             reported = false;
             if (copy != shown) {
-                if (const std::optional<int> exitCode = handle(result.snapshot, copy))
+                if (const std::optional<int> exitCode = handle(result.snapshot, copy, old))
                     return *exitCode;
                 shown = copy;
             }
@@ -274,32 +285,39 @@ int run(const Options &options)
         return fail(server->error());
     SharedBlock block(blockName, options.size);
     if (!block.error().empty())
-        return fail("cannot create the shared block: " + block.error());
-    // A block left behind by an earlier run may still hold an old snapshot,
-    // which must not pass for a new one.
-    std::memset(block.bytes().data(), 0, block.bytes().size());
+        return fail("cannot open or create the shared block: " + block.error());
+    if (block.attached())
+        std::fprintf(stderr,
+                     "consumer: attached to the existing block %s (%zu bytes), which stays as it is\n",
+                     std::string(blockName).c_str(), block.bytes().size());
 
     if (server) {
         // The line tells a script which port to scrape, and that the block is
         // there for the bridge.
         if (!writeOut("serving " + url(*options.endpoint, server->port()) + "\n"))
             return fail("cannot write to standard output");
-        return watch(options, block,
-                     [&](const Snapshot &snapshot, std::span<const std::byte>) -> std::optional<int> {
-                         server->publish(snapshot);
-                         return std::nullopt;
-                     });
+        return watch(
+            options, block,
+            [&](const Snapshot &snapshot, std::span<const std::byte>, bool old) -> std::optional<int> {
+                server->publish(snapshot, old);
+                return std::nullopt;
+            });
     }
-    return watch(options, block,
-                 [&](const Snapshot &snapshot, std::span<const std::byte> copy) -> std::optional<int> {
-                     if (!writeOut(render(snapshot, options.mode, terminal)))
-                         return fail("cannot write to standard output");
-                     if (!options.once)
-                         return std::nullopt;
-                     if (!options.dumpPath.empty() && !writeFile(options.dumpPath, copy))
-                         return fail("cannot write " + options.dumpPath + ": " + std::strerror(errno));
-                     return 0;
-                 });
+    return watch(
+        options, block,
+        [&](const Snapshot &snapshot, std::span<const std::byte> copy, bool old) -> std::optional<int> {
+            // Only the table that goes on shows an old snapshot, as one;
+            // the other modes hand on what the bridge publishes now.
+            if (old && (options.mode != Mode::table || options.once))
+                return std::nullopt;
+            if (!writeOut(render(snapshot, options.mode, terminal, old)))
+                return fail("cannot write to standard output");
+            if (!options.once)
+                return std::nullopt;
+            if (!options.dumpPath.empty() && !writeFile(options.dumpPath, copy))
+                return fail("cannot write " + options.dumpPath + ": " + std::strerror(errno));
+            return 0;
+        });
 }
 
 }  // namespace

@@ -136,7 +136,7 @@ std::string renderFreshness(const std::optional<SnapshotAge> &age)
                            "Seconds since the block last changed to a new valid snapshot.") +
                "sensor_bridge_snapshot_age_seconds " + fixed(age->seconds) + '\n';
     }
-    const bool fresh = age && age->seconds <= freshSeconds;
+    const bool fresh = age && !age->old && age->seconds <= freshSeconds;
     const std::string help =
         "1 while the block changed within the last " + std::to_string(freshSeconds) + " seconds, else 0.";
     return out + gaugeHeader("sensor_bridge_snapshot_fresh", help) + "sensor_bridge_snapshot_fresh " +

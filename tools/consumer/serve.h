@@ -28,8 +28,9 @@ class MetricsServer {
     const std::string &error() const;
     // The port bound, which tells what port 0 turned into.
     int port() const;
-    // Serves this snapshot from now on, as one that has just appeared.
-    void publish(const Snapshot &snapshot);
+    // Serves this snapshot from now on, as one that has just appeared, or as
+    // an old one (see SnapshotAge::old).
+    void publish(const Snapshot &snapshot, bool old);
 
   private:
     struct State;

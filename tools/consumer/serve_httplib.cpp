@@ -18,6 +18,7 @@ struct Published {
     std::string readings;
     std::chrono::system_clock::time_point wallTime;
     std::chrono::steady_clock::time_point steadyTime;
+    bool old = false;
 };
 
 std::string metricsText(const Published *published)
@@ -29,7 +30,7 @@ std::string metricsText(const Published *published)
     const double seconds =
         std::chrono::duration<double>(std::chrono::steady_clock::now() - published->steadyTime).count();
     const double timestamp = std::chrono::duration<double>(published->wallTime.time_since_epoch()).count();
-    return renderFreshness(SnapshotAge{timestamp, seconds}) + published->readings;
+    return renderFreshness(SnapshotAge{timestamp, seconds, published->old}) + published->readings;
 }
 
 }  // namespace
@@ -100,10 +101,10 @@ int MetricsServer::port() const
     return state_->port;
 }
 
-void MetricsServer::publish(const Snapshot &snapshot)
+void MetricsServer::publish(const Snapshot &snapshot, bool old)
 {
     auto published = std::make_shared<const Published>(Published{
-        renderReadings(snapshot), std::chrono::system_clock::now(), std::chrono::steady_clock::now()});
+        renderReadings(snapshot), std::chrono::system_clock::now(), std::chrono::steady_clock::now(), old});
     const std::lock_guard lock(state_->mutex);
     state_->published = std::move(published);
 }

@@ -20,4 +20,4 @@ int MetricsServer::port() const
     return 0;
 }
 
-void MetricsServer::publish(const Snapshot &) {}
+void MetricsServer::publish(const Snapshot &, bool) {}

@@ -8,8 +8,11 @@
 #include <string>
 #include <string_view>
 
-// Creates the named block, or reuses one that exists, with exactly the given
-// size, and removes it again when destroyed.
+// The named block, mapped read-only: the consumer never writes a byte of it.
+// When a block of that name exists (made by the real consumer application,
+// say) it is opened as it is, whatever its size, and left as it is on exit.
+// Only when none exists is it created, with the given size, and then removed
+// again when destroyed.
 class SharedBlock {
   public:
     SharedBlock(std::string_view name, std::size_t size);
@@ -17,15 +20,19 @@ class SharedBlock {
     SharedBlock(const SharedBlock &) = delete;
     SharedBlock &operator=(const SharedBlock &) = delete;
 
-    // Empty when the block could not be created; error() then says why.
-    std::span<std::byte> bytes() const { return {data_, size_}; }
+    // Empty when the block could be neither opened nor created; error() then
+    // says why.
+    std::span<const std::byte> bytes() const { return {data_, size_}; }
     const std::string &error() const { return error_; }
+    // True when the block existed before, so that it belongs to someone else.
+    bool attached() const { return attached_; }
 
   private:
     std::string name_;
     std::string error_;
-    std::byte *data_ = nullptr;
+    const std::byte *data_ = nullptr;
     std::size_t size_ = 0;
+    bool attached_ = false;
     // The mapping object on Windows; POSIX needs none once the block is mapped.
     void *handle_ = nullptr;
 };

@@ -29,29 +29,41 @@ SharedBlock::SharedBlock(std::string_view name, std::size_t size) : name_(name)
 {
     // The name is plain ASCII, so widening it byte by byte is exact.
     const std::wstring wideName(name_.begin(), name_.end());
-    const auto size64 = static_cast<unsigned long long>(size);
-    HANDLE mapping =
-        CreateFileMappingW(INVALID_HANDLE_VALUE, nullptr, PAGE_READWRITE, static_cast<DWORD>(size64 >> 32),
-                           static_cast<DWORD>(size64 & 0xffffffffu), wideName.c_str());
+    // Opening comes first, so that a mapping someone else made is never taken
+    // over. A mapping made between the two calls is opened by the second call
+    // too, and then counts as someone else's.
+    HANDLE mapping = OpenFileMappingW(FILE_MAP_READ, FALSE, wideName.c_str());
+    attached_ = mapping != nullptr;
+    if (mapping == nullptr) {
+        const auto size64 = static_cast<unsigned long long>(size);
+        mapping = CreateFileMappingW(INVALID_HANDLE_VALUE, nullptr, PAGE_READWRITE,
+                                     static_cast<DWORD>(size64 >> 32),
+                                     static_cast<DWORD>(size64 & 0xffffffffu), wideName.c_str());
+        attached_ = mapping != nullptr && GetLastError() == ERROR_ALREADY_EXISTS;
+    }
     if (mapping == nullptr) {
         error_ = describe("CreateFileMappingW");
         return;
     }
     handle_ = mapping;
-    // An existing mapping keeps its size; mapping more than it holds fails,
-    // which is reported below.
-    void *data = MapViewOfFile(mapping, FILE_MAP_ALL_ACCESS, 0, 0, size);
-    if (data == nullptr) {
-        error_ = describe("MapViewOfFile");
+    // The whole mapping, whatever its size: a paging-file mapping's size is a
+    // whole number of pages, which the view's region tells.
+    void *data = MapViewOfFile(mapping, FILE_MAP_READ, 0, 0, attached_ ? 0 : size);
+    MEMORY_BASIC_INFORMATION region{};
+    if (data == nullptr || VirtualQuery(data, &region, sizeof region) == 0) {
+        error_ = describe(data == nullptr ? "MapViewOfFile" : "VirtualQuery");
+        if (data != nullptr)
+            UnmapViewOfFile(data);
         return;
     }
-    data_ = static_cast<std::byte *>(data);
-    size_ = size;
+    data_ = static_cast<const std::byte *>(data);
+    size_ = attached_ ? region.RegionSize : size;
 }
 
 SharedBlock::~SharedBlock()
 {
-    // The paging-file mapping goes away with its last handle.
+    // A mapping backed by the paging file goes away with its last handle, so
+    // one that someone else made outlives the consumer.
     if (data_ != nullptr)
         UnmapViewOfFile(data_);
     if (handle_ != nullptr)

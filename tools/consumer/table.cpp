@@ -19,7 +19,7 @@ std::string counted(std::size_t count, std::string_view noun)
 
 }  // namespace
 
-std::string renderTable(const Snapshot &snapshot, std::string_view when)
+std::string renderTable(const Snapshot &snapshot, std::string_view heading)
 {
     // Each sensor's name stands on a line of its own above its readings, so the
     // columns stay narrow enough for a terminal whatever the names.
@@ -33,8 +33,8 @@ std::string renderTable(const Snapshot &snapshot, std::string_view when)
         }
     }
 
-    std::string out = "Snapshot of " + std::string(when) + ": " + counted(snapshot.sensors.size(), "sensor") +
-                      ", " + counted(readings, "reading") + "\n\n";
+    std::string out = std::string(heading) + ": " + counted(snapshot.sensors.size(), "sensor") + ", " +
+                      counted(readings, "reading") + "\n\n";
     if (snapshot.sensors.empty())
         return out + "(no sensors)\n";
     for (const Sensor &sensor : snapshot.sensors) {

@@ -13,15 +13,19 @@
 
 const std::string objectName = "/" + std::string(blockName);
 
-bool blockExists()
+std::size_t objectSize()
 {
     struct stat status {};
     const int fd = shm_open(objectName.c_str(), O_RDONLY, 0);
-    const bool sized =
-        fd >= 0 && fstat(fd, &status) == 0 && static_cast<std::size_t>(status.st_size) == blockSize;
+    const bool known = fd >= 0 && fstat(fd, &status) == 0;
     if (fd >= 0)
         close(fd);
-    return sized;
+    return known ? static_cast<std::size_t>(status.st_size) : 0;
+}
+
+bool blockExists()
+{
+    return objectSize() == blockSize;
 }
 
 void publish(std::string_view nameLines, std::string_view text)

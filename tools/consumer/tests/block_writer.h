@@ -2,10 +2,14 @@
 // the process tests in place of the bridge.
 #pragma once
 
+#include <cstddef>
 #include <string>
 #include <string_view>
 
 extern const std::string objectName;
+
+// The size of the object, or 0 while there is none.
+std::size_t objectSize();
 
 // True while the object exists with the full block size.
 bool blockExists();

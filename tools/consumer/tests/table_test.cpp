@@ -12,7 +12,7 @@ TEST(RenderTable, GroupsReadingsUnderTheirSensorHeadingInAlignedColumns)
         {"dead sensor", true, {}},
         {"syst\xc3\xa8me \xff", false, {{"Fan\n1", "fan", "-nan"}}},
     };
-    EXPECT_EQ(renderTable(snapshot, "2024-05-01 12:00:00"),
+    EXPECT_EQ(renderTable(snapshot, "Snapshot of 2024-05-01 12:00:00"),
               "Snapshot of 2024-05-01 12:00:00: 3 sensors, 3 readings\n"
               "\n"
               "cpu\n"
@@ -26,7 +26,8 @@ TEST(RenderTable, GroupsReadingsUnderTheirSensorHeadingInAlignedColumns)
 
 TEST(RenderTable, NoSensors)
 {
-    EXPECT_EQ(renderTable({}, "12:00"), "Snapshot of 12:00: 0 sensors, 0 readings\n\n(no sensors)\n");
+    EXPECT_EQ(renderTable({}, "Snapshot of 12:00"),
+              "Snapshot of 12:00: 0 sensors, 0 readings\n\n(no sensors)\n");
 }
 
 }  // namespace
