@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstddef>
+#include <memory>
 #include <span>
 #include <string>
 #include <string_view>
@@ -22,19 +23,19 @@ class SharedBlock {
 
     // Empty when the block could be neither opened nor created; error() then
     // says why.
-    std::span<const std::byte> bytes() const { return {data_, size_}; }
+    std::span<const std::byte> bytes() const { return bytes_; }
     const std::string &error() const { return error_; }
     // True when the block existed before, so that it belongs to someone else.
     bool attached() const { return attached_; }
 
   private:
-    std::string name_;
+    std::span<const std::byte> bytes_;
     std::string error_;
-    const std::byte *data_ = nullptr;
-    std::size_t size_ = 0;
     bool attached_ = false;
-    // The mapping object on Windows; POSIX needs none once the block is mapped.
-    void *handle_ = nullptr;
+    // What the operating system handed out for the block, released when the
+    // block is destroyed; each implementation has its own.
+    struct Resources;
+    std::unique_ptr<Resources> resources_;
 };
 
 // Makes Ctrl-C and termination requests set a flag instead of ending the

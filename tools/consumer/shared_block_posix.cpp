@@ -1,14 +1,12 @@
 #include "shared_block.h"
 
-#include <fcntl.h>
-#include <sys/mman.h>
-#include <sys/stat.h>
+#include "tools/shared_memory/posix_shared_memory.h"
+
 #include <unistd.h>
 
 #include <atomic>
-#include <cerrno>
 #include <csignal>
-#include <cstring>
+#include <utility>
 
 namespace {
 
@@ -21,57 +19,30 @@ void onSignal(int)
 
 }  // namespace
 
-SharedBlock::SharedBlock(std::string_view name, std::size_t size) : name_("/" + std::string(name))
+struct SharedBlock::Resources {
+    SharedMapping mapping;
+    // The object's name when the consumer made it, and so removes it.
+    std::string madeName;
+    ~Resources()
+    {
+        if (!madeName.empty())
+            removeObject(madeName);
+    }
+};
+
+SharedBlock::SharedBlock(std::string_view name, std::size_t size) : resources_(std::make_unique<Resources>())
 {
-    // Opening comes first, so that a block someone else made is never taken
-    // over; should it appear between the two calls, O_EXCL fails and the
-    // opening is tried again.
-    int fd = -1;
-    for (int attempt = 0; fd < 0 && attempt < 3; ++attempt) {
-        fd = shm_open(name_.c_str(), O_RDONLY, 0);
-        attached_ = fd >= 0;
-        if (fd < 0 && errno == ENOENT)
-            fd = shm_open(name_.c_str(), O_CREAT | O_EXCL | O_RDWR, 0600);
-        if (fd < 0 && errno != EEXIST)
-            break;
-    }
-    if (fd < 0) {
-        error_ = "shm_open " + name_ + ": " + std::strerror(errno);
-        name_.clear();
-        return;
-    }
-    struct stat status {};
-    bool sized = false;
-    if (attached_) {
-        // Nothing is removed on the way out, whatever happens here.
-        name_.clear();
-        sized = fstat(fd, &status) == 0 && status.st_size > 0;
-        size = sized ? static_cast<std::size_t>(status.st_size) : 0;
-        if (!sized)
-            error_ = "the existing block " + std::string(name) + " is empty";
-    } else {
-        // A new object is zero-filled to its size.
-        sized = ftruncate(fd, static_cast<off_t>(size)) == 0;
-        if (!sized)
-            error_ = "resizing " + name_ + ": " + std::strerror(errno);
-    }
-    void *data = sized ? mmap(nullptr, size, PROT_READ, MAP_SHARED, fd, 0) : MAP_FAILED;
-    if (sized && data == MAP_FAILED)
-        error_ = "mmap " + name_ + ": " + std::strerror(errno);
-    close(fd);
-    if (data == MAP_FAILED)
-        return;
-    data_ = static_cast<const std::byte *>(data);
-    size_ = size;
+    const std::string objectName = "/" + std::string(name);
+    OpenedObject opened = openOrCreateObject(objectName, size, Access::readOnly);
+    if (opened.created)
+        resources_->madeName = objectName;
+    error_ = opened.error;
+    attached_ = error_.empty() && !opened.created;
+    resources_->mapping = std::move(opened.mapping);
+    bytes_ = resources_->mapping.bytes();
 }
 
-SharedBlock::~SharedBlock()
-{
-    if (data_ != nullptr)
-        munmap(const_cast<std::byte *>(data_), size_);
-    if (!name_.empty())
-        shm_unlink(name_.c_str());
-}
+SharedBlock::~SharedBlock() = default;
 
 void installStopHandler()
 {

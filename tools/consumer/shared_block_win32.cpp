@@ -25,10 +25,24 @@ std::string describe(const char *what)
 
 }  // namespace
 
-SharedBlock::SharedBlock(std::string_view name, std::size_t size) : name_(name)
+struct SharedBlock::Resources {
+    HANDLE mapping = nullptr;
+    void *view = nullptr;
+    // A mapping backed by the paging file goes away with its last handle, so
+    // one that someone else made outlives the consumer.
+    ~Resources()
+    {
+        if (view != nullptr)
+            UnmapViewOfFile(view);
+        if (mapping != nullptr)
+            CloseHandle(mapping);
+    }
+};
+
+SharedBlock::SharedBlock(std::string_view name, std::size_t size) : resources_(std::make_unique<Resources>())
 {
     // The name is plain ASCII, so widening it byte by byte is exact.
-    const std::wstring wideName(name_.begin(), name_.end());
+    const std::wstring wideName(name.begin(), name.end());
     // Opening comes first, so that a mapping someone else made is never taken
     // over. A mapping made between the two calls is opened by the second call
     // too, and then counts as someone else's.
@@ -45,30 +59,20 @@ SharedBlock::SharedBlock(std::string_view name, std::size_t size) : name_(name)
         error_ = describe("CreateFileMappingW");
         return;
     }
-    handle_ = mapping;
+    resources_->mapping = mapping;
     // The whole mapping, whatever its size: a paging-file mapping's size is a
     // whole number of pages, which the view's region tells.
-    void *data = MapViewOfFile(mapping, FILE_MAP_READ, 0, 0, attached_ ? 0 : size);
+    void *view = MapViewOfFile(mapping, FILE_MAP_READ, 0, 0, attached_ ? 0 : size);
+    resources_->view = view;
     MEMORY_BASIC_INFORMATION region{};
-    if (data == nullptr || VirtualQuery(data, &region, sizeof region) == 0) {
-        error_ = describe(data == nullptr ? "MapViewOfFile" : "VirtualQuery");
-        if (data != nullptr)
-            UnmapViewOfFile(data);
+    if (view == nullptr || VirtualQuery(view, &region, sizeof region) == 0) {
+        error_ = describe(view == nullptr ? "MapViewOfFile" : "VirtualQuery");
         return;
     }
-    data_ = static_cast<const std::byte *>(data);
-    size_ = attached_ ? region.RegionSize : size;
+    bytes_ = {static_cast<const std::byte *>(view), attached_ ? region.RegionSize : size};
 }
 
-SharedBlock::~SharedBlock()
-{
-    // A mapping backed by the paging file goes away with its last handle, so
-    // one that someone else made outlives the consumer.
-    if (data_ != nullptr)
-        UnmapViewOfFile(data_);
-    if (handle_ != nullptr)
-        CloseHandle(handle_);
-}
+SharedBlock::~SharedBlock() = default;
 
 void installStopHandler()
 {

@@ -6,7 +6,6 @@
 #include "block_reader.h"
 
 #include <signal.h>
-#include <sys/mman.h>
 
 #include <gtest/gtest.h>
 
@@ -31,7 +30,7 @@ ChildOutcome runConsumer(const std::vector<std::string> &args, bool mergeErrors,
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
     while (child.output >= 0 && std::chrono::steady_clock::now() < deadline) {
         output += readAvailable(child, std::chrono::milliseconds(100));
-        if (objectSize() > 0)
+        if (blockObjectSize() > 0)
             tick(child.pid, output);
     }
     ChildOutcome outcome = finishChild(child, std::chrono::seconds(1));
@@ -43,7 +42,7 @@ class ConsumerProcess : public testing::Test {
   protected:
     // A block left over from an interrupted run would look like the consumer's
     // own before it has made it.
-    void SetUp() override { shm_unlink(objectName.c_str()); }
+    void SetUp() override { removeObject(objectName); }
     void TearDown() override { EXPECT_FALSE(blockExists()) << "the consumer left the block behind"; }
 };
 
@@ -105,7 +104,7 @@ TEST_F(ConsumerProcess, AttachesToAForeignBlockAndLeavesItAsItIs)
         EXPECT_EQ(outcome.output, "consumer: attached to the existing block shareMemory_QORAInfo (2097152 "
                                   "bytes), which stays as it is\n" +
                                       text + "\n");
-        EXPECT_EQ(objectSize(), size) << "the block did not outlive the consumer with its size";
+        EXPECT_EQ(blockObjectSize(), size) << "the block did not outlive the consumer with its size";
         EXPECT_EQ(foreign.copy(), content) << "the consumer changed the block";
         EXPECT_EQ(content.back(), 'Z');
     }

@@ -7,7 +7,6 @@
 #include <arpa/inet.h>
 #include <netinet/in.h>
 #include <signal.h>
-#include <sys/mman.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -144,7 +143,7 @@ class ServeProcess : public testing::Test {
   protected:
     // A block left over from an interrupted run would look like the consumer's
     // own before it has made it.
-    void SetUp() override { shm_unlink(objectName.c_str()); }
+    void SetUp() override { removeObject(objectName); }
     void TearDown() override { EXPECT_FALSE(blockExists()) << "the consumer left the block behind"; }
 };
 
