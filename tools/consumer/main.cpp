@@ -45,9 +45,9 @@ constexpr std::string_view usage =
     "                     when none exists)\n"
     "  --serve [ADDRESS:]PORT\n"
     "                     serve the readings as Prometheus metrics at /metrics\n"
-    "                     (address 127.0.0.1 unless given; [::1] for IPv6;\n"
-    "                     port 0 for any free one; not in builds made without\n"
-    "                     cpp-httplib)\n"
+    "                     (numeric address, 127.0.0.1 unless given; [::1] for\n"
+    "                     IPv6; port 0 for any free one; not in builds made\n"
+    "                     without libmicrohttpd)\n"
     "  --help             show this text\n";
 
 enum class Mode { table, raw, json };
