@@ -12,6 +12,7 @@ ensure_packages "${native_packages[@]}" libgtest-dev libgmock-dev \
   libbenchmark-dev clang libclang-rt-14-dev
 
 scripts/build-jsoncpp-windows.sh
+scripts/build-microhttpd-windows.sh
 cmake --preset windows
 cmake --build --preset windows -j "$(nproc)"
 
