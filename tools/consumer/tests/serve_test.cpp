@@ -298,7 +298,7 @@ TEST_F(ServeProcess, SlowClientsDoNotHoldUpScrapes)
               << "\nbeside 600 slow clients: " << figures(beside) << '\n';
 }
 
-TEST_F(ServeProcess, PrometheusScrapesTheReadings)
+TEST_F(ServeProcess, PrometheusScrapesTheReadingsAndItsLintFindsNothing)
 {
     const std::string prometheusProgram = PROMETHEUS;
     if (prometheusProgram.empty())
@@ -367,6 +367,22 @@ reading power "Caf\xE9" 1.5
     ASSERT_NE(gpu, series.end());
     EXPECT_TRUE(gpu->first.starts_with("gpu|Caf") && gpu->first.ends_with("|power|0")) << gpu->first;
     EXPECT_EQ(gpu->second, "1.5");
+
+    // Prometheus' own lint finds nothing in a scrape of these names.
+    const std::string promtool = PROMTOOL;
+    ASSERT_FALSE(promtool.empty()) << "prometheus is installed, promtool is not";
+    const std::string scrape = get(consumer.port);
+    ASSERT_EQ(readingCount(scrape), 7u) << scrape;
+    ChildOptions options;
+    options.keepInputOpen = true;
+    options.mergeErrors = true;
+    ChildProcess lint = startChild({promtool, "check", "metrics"}, options);
+    ASSERT_EQ(write(lint.input, scrape.data(), scrape.size()), static_cast<ssize_t>(scrape.size()));
+    closeInput(lint);
+    const ChildOutcome linted = finishChild(lint, 60s);
+    EXPECT_TRUE(linted.exited);
+    EXPECT_EQ(linted.exitCode, 0) << linted.output;
+    EXPECT_EQ(linted.output, "");
 }
 
 }  // namespace
