@@ -155,7 +155,9 @@ std::string localTime()
     return text;
 }
 
-std::string render(const Snapshot &snapshot, Mode mode, bool terminal, bool old)
+// Renders the snapshot for the mode; in the table, with the statistics the
+// snapshot is first added to.
+std::string render(const Snapshot &snapshot, Mode mode, bool terminal, bool old, TableStatistics &statistics)
 {
     switch (mode) {
     case Mode::raw: {
@@ -172,7 +174,8 @@ std::string render(const Snapshot &snapshot, Mode mode, bool terminal, bool old)
     const std::string heading =
         old ? "Old snapshot, in the block before the consumer looked at " + localTime()
             : "Snapshot of " + localTime();
-    const std::string table = renderTable(snapshot, heading);
+    updateStatistics(statistics, snapshot);
+    const std::string table = renderTable(snapshot, heading, statistics);
     return terminal ? "\x1b[H\x1b[2J" + table : table + '\n';
 }
 
@@ -303,6 +306,7 @@ int run(const Options &options)
                 return std::nullopt;
             });
     }
+    TableStatistics statistics;
     return watch(
         options, block,
         [&](const Snapshot &snapshot, std::span<const std::byte> copy, bool old) -> std::optional<int> {
@@ -310,7 +314,7 @@ int run(const Options &options)
             // the other modes hand on what the bridge publishes now.
             if (old && (options.mode != Mode::table || options.once))
                 return std::nullopt;
-            if (!writeOut(render(snapshot, options.mode, terminal, old)))
+            if (!writeOut(render(snapshot, options.mode, terminal, old, statistics)))
                 return fail("cannot write to standard output");
             if (!options.once)
                 return std::nullopt;
