@@ -1,6 +1,5 @@
-// The consumer's only contact with the operating system. One header, two
-// implementations (shared_block_posix.cpp, shared_block_win32.cpp), chosen by
-// the build.
+// The consumer's shared block. One header, two implementations
+// (shared_block_posix.cpp, shared_block_win32.cpp), chosen by the build.
 #pragma once
 
 #include <cstddef>
@@ -37,12 +36,3 @@ class SharedBlock {
     struct Resources;
     std::unique_ptr<Resources> resources_;
 };
-
-// Makes Ctrl-C and termination requests set a flag instead of ending the
-// process, so that the block is removed on the way out.
-void installStopHandler();
-bool stopRequested();
-
-// Prepares standard output for byte-exact text and terminal escapes and tells
-// whether it is a terminal.
-bool prepareStdout();

@@ -80,6 +80,27 @@ TEST_F(ConsumerProcess, ReportsLastingGarbageOnceAndTimesOut)
         << outcome.output;
 }
 
+TEST_F(ConsumerProcess, RejectsBadOptionsBeforeTouchingTheBlock)
+{
+    ChildOptions options;
+    options.mergeErrors = true;
+    for (const std::vector<std::string> &arguments :
+         std::vector<std::vector<std::string>>{{"--serve", "0", "--json"},
+                                               {"--timeout", "0"},
+                                               {"--size", "-1"},
+                                               {"--serve", "[::1]"},
+                                               {"--bogus"}}) {
+        std::vector<std::string> command{CONSUMER_EXE};
+        command.insert(command.end(), arguments.begin(), arguments.end());
+        const ChildOutcome outcome = runChild(command, options, std::chrono::seconds(20));
+        EXPECT_EQ(outcome.exitCode, 2) << arguments.front() << ": " << outcome.output;
+        EXPECT_NE(outcome.output.find("Run with --help for more information."), std::string::npos);
+    }
+    const ChildOutcome help = runChild({CONSUMER_EXE, "--help"}, options, std::chrono::seconds(20));
+    EXPECT_EQ(help.exitCode, 0);
+    EXPECT_NE(help.output.find("Usage: consumer [OPTIONS]"), std::string::npos) << help.output;
+}
+
 TEST_F(ConsumerProcess, AttachesToAForeignBlockAndLeavesItAsItIs)
 {
     // As the real application might make it: twice the size, holding a
