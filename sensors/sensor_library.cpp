@@ -6,25 +6,13 @@ SensorLibrary sensorLibrary;
 
 std::string_view readingTypeName(ReadingType type)
 {
-    switch (type) {
-    case ReadingType::temperature:
-        return "temperature";
-    case ReadingType::voltage:
-        return "voltage";
-    case ReadingType::fan:
-        return "fan";
-    case ReadingType::current:
-        return "current";
-    case ReadingType::power:
-        return "power";
-    case ReadingType::clock:
-        return "clock";
-    case ReadingType::usage:
-        return "usage";
-    case ReadingType::other:
-        return "other";
-    }
-    return {};
+    static constexpr std::string_view names[] = {
+        "temperature", "voltage", "fan", "current", "power", "clock", "usage", "other",
+    };
+    const auto code = static_cast<std::int32_t>(type);
+    if (code < firstReadingType || code > lastReadingType)
+        return {};
+    return names[code - firstReadingType];
 }
 
 namespace {

@@ -25,7 +25,8 @@ enum class ReadingType : std::int32_t {
 inline constexpr std::int32_t firstReadingType = static_cast<std::int32_t>(ReadingType::temperature);
 inline constexpr std::int32_t lastReadingType = static_cast<std::int32_t>(ReadingType::other);
 
-// The name the snapshot writes for a type ("temperature" to "other").
+// The name the snapshot writes for a type ("temperature" to "other"); empty
+// for a value outside the enumeration.
 std::string_view readingTypeName(ReadingType type);
 
 // The 464-byte record that readingEntry fills. Only the valid flag, the value
