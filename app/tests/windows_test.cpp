@@ -162,11 +162,18 @@ TEST_F(UnderWine, MissingOrSmallMappingEndsWithoutPause)
     }
 }
 
+// One drifting reading is all it takes to see the block change.
+constexpr std::string_view driftingScenario = "sensor \"CPU\"\n"
+                                              "reading temperature \"Core 0\" 40 drift 5\n"
+                                              "reading clock \"Core 0\" 3600\n";
+
 TEST_F(UnderWine, SecondCopyEndsSilentlyUntilTheFirstDies)
 {
+    TextFile scenario("scenario", driftingScenario);
+    const std::vector<std::string> environment{"HWINFO_SIM_SCENARIO=" + windowsPath(scenario.path)};
     ChildProcess &reader = start(consumer, {"--json"});
     std::string shown;
-    ChildProcess &first = startPublishing(reader, shown);
+    ChildProcess &first = startPublishing(reader, shown, environment);
     EXPECT_EQ(startOutput, running);
 
     ChildOutcome second = runUnderWine(bridge);
@@ -177,14 +184,9 @@ TEST_F(UnderWine, SecondCopyEndsSilentlyUntilTheFirstDies)
     // The mutex goes with the first copy, and a new copy publishes again.
     stopChild(first);
     shown.clear();
-    startPublishing(reader, shown);
+    startPublishing(reader, shown, environment);
     EXPECT_EQ(startOutput, running);
 }
-
-// One drifting reading is all it takes to see the block change.
-constexpr std::string_view driftingScenario = "sensor \"CPU\"\n"
-                                              "reading temperature \"Core 0\" 40 drift 5\n"
-                                              "reading clock \"Core 0\" 3600\n";
 
 TEST_F(UnderWine, RunningCopyKeepsRewritingTheMapping)
 {
