@@ -14,6 +14,7 @@
 #include <json/json.h>
 
 #include <signal.h>
+#include <sys/wait.h>
 
 #include "testing/child_process.h"
 #include "testing/wine.h"
@@ -150,16 +151,24 @@ TEST_F(UnderWine, MissingOrSmallMappingEndsWithoutPause)
     EXPECT_EQ(outcome.exitCode, 0);
     EXPECT_EQ(outcome.output, expected);
 
-    start(consumer, {"--size", "65536"});
-    for (int attempt = 0; attempt < 100; ++attempt) {
-        // Until the small mapping exists the program fails the same way; the
-        // check is that it never succeeds with it.
-        outcome = runUnderWine(bridge, {}, true);
-        ASSERT_EQ(outcome.output, expected);
-        if (attempt >= 3)
-            break;
-        std::this_thread::sleep_for(300ms);
-    }
+    // A second consumer attaches to the first one's mapping and says how
+    // large it is, which shows that the small mapping is there. Until the
+    // first has made it, the second may make one itself, of the same size,
+    // which the first then attaches to and keeps.
+    ChildProcess &owner = start(consumer, {"--size", "65536"});
+    const std::string attached = "attached to the existing block shareMemory_QORAInfo (65536 bytes)";
+    ChildOptions options = wineOptions();
+    options.mergeErrors = true;
+    const auto deadline = std::chrono::steady_clock::now() + 120s;
+    std::string said;
+    while (said.find(attached) == std::string::npos && std::chrono::steady_clock::now() < deadline)
+        said = runChild(underWine(consumer, {"--size", "65536", "--once", "--timeout", "0.5"}), options, 120s)
+                   .output;
+    ASSERT_NE(said.find(attached), std::string::npos) << said;
+
+    outcome = runUnderWine(bridge, {}, true);
+    EXPECT_EQ(outcome.output, expected);
+    EXPECT_EQ(waitpid(owner.pid, nullptr, WNOHANG), 0) << "the consumer owning the mapping ended";
 }
 
 // One drifting reading is all it takes to see the block change.
