@@ -45,7 +45,8 @@ constexpr std::string_view usage =
     "                     (address 127.0.0.1 unless given; [::1] for IPv6;\n"
     "                     port 0 for any free one; not in builds made without\n"
     "                     cpp-httplib)\n"
-    "  --help             show this text\n";
+    "  --help             show this text\n"
+    "  --version          show the version\n";
 
 enum class Mode { table, raw, json };
 
@@ -309,6 +310,8 @@ int main(int argc, char **argv)
     for (int i = 1; i < argc; ++i)
         if (std::string_view(argv[i]) == "--help")
             return writeOut(usage) ? 0 : 1;
+        else if (std::string_view(argv[i]) == "--version")
+            return writeOut("consumer " SENSOR_BRIDGE_VERSION "\n") ? 0 : 1;
     std::string error;
     const std::optional<Options> options = parseOptions(argc, argv, error);
     if (!options) {
