@@ -7,8 +7,8 @@
 
 #include <gtest/gtest.h>
 
-#include "app/tests/wine_local.h"
 #include "testing/child_process.h"
+#include "testing/wine.h"
 
 namespace {
 
@@ -87,18 +87,18 @@ TEST(LibrarySearch, TakesTheProgramsFolderFirstThenTheLoadersSearch)
     EXPECT_TRUE(binds({alone.copy.string()}, options, initStart)) << "on the loader's search path";
 }
 
-const auto *wine = testing::AddGlobalTestEnvironment(new WineEnvironment);
-
 class LibrarySearchUnderWine : public testing::Test {
   protected:
     void SetUp() override
     {
-        if (!wineReady || !fs::exists(bridge))
-            GTEST_SKIP() << "needs " << wineProgram << " and the Windows build in " << WINDOWS_BIN;
+        if (!wineReady())
+            GTEST_SKIP() << "needs Wine and the Windows build in " << windowsBin();
     }
-    const fs::path bridge = fs::path(WINDOWS_BIN) / "sensor-bridge.exe";
-    const fs::path windowsLibrary = fs::path(WINDOWS_BIN) / "HWiNFO64.dll";
-    const fs::path windowsEmptyLibrary = fs::path(WINDOWS_BIN) / "variants" / "none" / "HWiNFO64.dll";
+    const fs::path bridge = windowsBin() / "sensor-bridge.exe";
+    const fs::path windowsLibrary = windowsBin() / "HWiNFO64.dll";
+    const fs::path windowsEmptyLibrary = windowsBin() / "variants" / "none" / "HWiNFO64.dll";
+    // Wine's command interpreter prompts differently from Windows' own.
+    const std::string pausePrompt = "Press any key to continue... ";
     const std::string startLines = "HWINFO!\r\nHWINFO Init!\r\n";
     const std::string initStart = startLines + "HWINFO Init start.\r\n";
 };
@@ -109,9 +109,9 @@ TEST_F(LibrarySearchUnderWine, NeverTakesTheLibraryFromTheCurrentDirectory)
     LibraryFolder current(windowsLibrary);
     ChildOptions options = wineOptions();
     options.workingDirectory = current.directory.path;
-    ChildOutcome outcome = runChild({wineProgram.string(), installation.copy.string()}, options, 60s);
+    ChildOutcome outcome = runChild(underWine(installation.copy), options, 60s);
     EXPECT_TRUE(outcome.exited);
-    EXPECT_EQ(outcome.output, startLines + "HWINFO LoadLibrary Failure!\r\n" + winePausePrompt);
+    EXPECT_EQ(outcome.output, startLines + "HWINFO LoadLibrary Failure!\r\n" + pausePrompt);
 }
 
 TEST_F(LibrarySearchUnderWine, TakesTheProgramsFolderOrPath)
@@ -122,15 +122,14 @@ TEST_F(LibrarySearchUnderWine, TakesTheProgramsFolderOrPath)
     Installation beside(bridge, windowsLibrary);
     ChildOptions options = wineOptions();
     options.workingDirectory = current.directory.path;
-    EXPECT_TRUE(binds({wineProgram.string(), beside.copy.string()}, options, initStart))
-        << "beside the program";
+    EXPECT_TRUE(binds(underWine(beside.copy), options, initStart)) << "beside the program";
 
     // WINEPATH goes in front of the PATH that the Windows program sees.
     Installation alone(bridge, {});
     LibraryFolder onPath(windowsLibrary);
     options = wineOptions({"WINEPATH=" + windowsPath(onPath.directory.path)});
     options.workingDirectory = current.directory.path;
-    EXPECT_TRUE(binds({wineProgram.string(), alone.copy.string()}, options, initStart)) << "on PATH";
+    EXPECT_TRUE(binds(underWine(alone.copy), options, initStart)) << "on PATH";
 }
 
 }  // namespace

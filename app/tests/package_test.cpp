@@ -14,8 +14,8 @@
 #include <gtest/gtest.h>
 #include <json/json.h>
 
-#include "app/tests/wine_local.h"
 #include "testing/child_process.h"
+#include "testing/wine.h"
 
 namespace {
 
@@ -131,13 +131,11 @@ TEST(Package, TarballRunsUnpacked)
                                    {(bin / "sensor-bridge").string()}, {}));
 }
 
-const auto *wine = testing::AddGlobalTestEnvironment(new WineEnvironment);
-
 TEST(Package, ZipRunsUnpackedUnderWine)
 {
-    const fs::path package = WINDOWS_PACKAGE;
-    if (!wineReady || !fs::exists(package))
-        GTEST_SKIP() << "needs " << wineProgram << " and " << package << " (cpack --preset windows)";
+    const fs::path package = windowsBin().parent_path() / ("sensor-bridge-" VERSION "-win64.zip");
+    if (!wineReady() || !fs::exists(package))
+        GTEST_SKIP() << "needs Wine and " << package << " (cpack --preset windows)";
     ScratchDirectory download;
     const fs::path folder = unpack(package, download.path);
     EXPECT_EQ(filesIn(folder),
@@ -147,14 +145,13 @@ TEST(Package, ZipRunsUnpackedUnderWine)
     EXPECT_NE(contents(folder / "README.md").find("schtasks /Create"), std::string::npos)
         << "the README's Windows section";
 
-    const std::string consumer = (folder / "consumer.exe").string();
-    ChildOutcome version = runChild({wineProgram.string(), consumer, "--version"}, wineOptions(), 60s);
+    const fs::path consumer = folder / "consumer.exe";
+    ChildOutcome version = runChild(underWine(consumer, {"--version"}), wineOptions(), 60s);
     EXPECT_EQ(version.output, "consumer " VERSION "\r\n");
 
-    fs::copy_file(fs::path(WINDOWS_BIN) / "HWiNFO64.dll", folder / "HWiNFO64.dll");
-    expectSnapshot(readOneSnapshot({wineProgram.string(), consumer, "--once", "--json", "--timeout", "120"},
-                                   {wineProgram.string(), (folder / "sensor-bridge.exe").string()},
-                                   wineOptions()));
+    fs::copy_file(windowsBin() / "HWiNFO64.dll", folder / "HWiNFO64.dll");
+    expectSnapshot(readOneSnapshot(underWine(consumer, {"--once", "--json", "--timeout", "120"}),
+                                   underWine(folder / "sensor-bridge.exe"), wineOptions()));
 }
 
 }  // namespace

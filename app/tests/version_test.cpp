@@ -7,6 +7,7 @@
 #include <gtest/gtest.h>
 
 #include "testing/child_process.h"
+#include "testing/wine.h"
 
 namespace {
 
@@ -16,11 +17,11 @@ using namespace std::chrono_literals;
 TEST(Version, WindowsProgramsCarryTheVersionResourceAndManifest)
 {
     const fs::path windres = WINDRES;
-    if (windres.empty() || !fs::exists(fs::path(WINDOWS_BIN) / "sensor-bridge.exe"))
-        GTEST_SKIP() << "needs mingw-w64's windres and the Windows build in " << WINDOWS_BIN;
+    if (windres.empty() || !fs::exists(windowsBin() / "sensor-bridge.exe"))
+        GTEST_SKIP() << "needs mingw-w64's windres and the Windows build in " << windowsBin();
     for (std::string name : {"sensor-bridge", "consumer"}) {
         SCOPED_TRACE(name);
-        const fs::path program = fs::path(WINDOWS_BIN) / (name + ".exe");
+        const fs::path program = windowsBin() / (name + ".exe");
         ChildOutcome resources = runChild({windres.string(), "-i", program.string(), "-O", "rc"}, {}, 60s);
         ASSERT_TRUE(resources.exited);
         ASSERT_EQ(resources.exitCode, 0);
