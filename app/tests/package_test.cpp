@@ -145,6 +145,16 @@ TEST(Package, ZipRunsUnpackedUnderWine)
     EXPECT_NE(contents(folder / "README.md").find("schtasks /Create"), std::string::npos)
         << "the README's Windows section";
 
+    // Wine's schtasks refuses a definition its parser cannot read; it keeps
+    // neither the trigger nor the action, so this shows only that the file is
+    // one that schtasks takes.
+    const std::string definition = windowsPath(folder / "sensor-bridge-task.xml");
+    ChildOutcome created =
+        runChild(underWine("schtasks", {"/Create", "/F", "/TN", "sensor-bridge-test", "/XML", definition}),
+                 wineOptions(), 120s);
+    EXPECT_EQ(created.exitCode, 0) << created.output;
+    runChild(underWine("schtasks", {"/Delete", "/F", "/TN", "sensor-bridge-test"}), wineOptions(), 120s);
+
     const fs::path consumer = folder / "consumer.exe";
     ChildOutcome version = runChild(underWine(consumer, {"--version"}), wineOptions(), 60s);
     EXPECT_EQ(version.output, "consumer " VERSION "\r\n");
