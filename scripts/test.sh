@@ -10,10 +10,11 @@ repo=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 cd "$repo"
 source scripts/packages.sh
 ensure_packages "${native_packages[@]}" libgtest-dev libgmock-dev \
-  g++-mingw-w64-x86-64 wine64 dpkg-dev lm-sensors libcpp-httplib-dev prometheus \
+  g++-mingw-w64-x86-64 wine64 dpkg-dev lm-sensors libmicrohttpd-dev prometheus \
   libbenchmark-dev clang libclang-rt-14-dev
 
 scripts/build-jsoncpp-windows.sh
+scripts/build-microhttpd-windows.sh
 cmake --preset windows
 cmake --build --preset windows -j "$(nproc)"
 cpack --preset windows

@@ -5,9 +5,9 @@
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
+#include <utility>
 
 #include <fcntl.h>
-#include <sys/mman.h>
 #include <poll.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -183,20 +183,17 @@ TextFile::TextFile(const std::string &name, std::string_view text) : path((direc
 SharedObject::SharedObject(const char *objectName, std::size_t objectSize)
     : name(objectName), size(objectSize)
 {
-    shm_unlink(name.c_str());
-    int descriptor = shm_open(name.c_str(), O_CREAT | O_EXCL | O_RDWR, 0600);
-    if (descriptor < 0 || ftruncate(descriptor, static_cast<off_t>(size)) != 0)
+    removeObject(name);
+    OpenedObject opened = createObject(name, size, Access::readWrite);
+    if (!opened.error.empty())
         std::abort();
-    view = mmap(nullptr, size, PROT_READ | PROT_WRITE, MAP_SHARED, descriptor, 0);
-    close(descriptor);
-    if (view == MAP_FAILED)
-        std::abort();
+    mapping = std::move(opened.mapping);
+    view = mapping.bytes().data();
 }
 
 SharedObject::~SharedObject()
 {
-    munmap(view, size);
-    shm_unlink(name.c_str());
+    removeObject(name);
 }
 
 std::string SharedObject::copy() const

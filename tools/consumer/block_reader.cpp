@@ -1,9 +1,9 @@
 #include "block_reader.h"
 
+#include "utf8.h"
+
 #include <json/json.h>
 
-#include <algorithm>
-#include <cstring>
 #include <memory>
 #include <utility>
 
@@ -98,26 +98,6 @@ std::string readSensors(const Json::Value &root, std::vector<Sensor> &sensors)
     return {};
 }
 
-// The length of the UTF-8 sequence that a byte leads, or 0 when it cannot
-// lead one.
-std::size_t sequenceLength(unsigned char byte)
-{
-    if (byte < 0x80)
-        return 1;
-    if (byte >= 0xc2 && byte <= 0xdf)
-        return 2;
-    if (byte >= 0xe0 && byte <= 0xef)
-        return 3;
-    if (byte >= 0xf0 && byte <= 0xf4)
-        return 4;
-    return 0;
-}
-
-bool isContinuation(char c)
-{
-    return (static_cast<unsigned char>(c) & 0xc0) == 0x80;
-}
-
 }  // namespace
 
 ReadResult readBlock(std::span<const std::byte> copy)
@@ -163,19 +143,13 @@ std::string printable(std::string_view bytes)
 {
     static constexpr char hex[] = "0123456789abcdef";
     std::string out;
-    for (std::size_t i = 0; i < bytes.size();) {
-        const auto byte = static_cast<unsigned char>(bytes[i]);
-        const std::size_t length = sequenceLength(byte);
-        // Printable ASCII, or a whole multi-byte sequence.
-        const bool shown =
-            length == 1
-                ? byte >= 0x20 && byte != 0x7f && byte != '\\'
-                : length > 1 && i + length <= bytes.size() &&
-                      std::all_of(bytes.begin() + static_cast<std::ptrdiff_t>(i + 1),
-                                  bytes.begin() + static_cast<std::ptrdiff_t>(i + length), isContinuation);
-        if (shown) {
-            out += bytes.substr(i, length);
-            i += length;
+    while (!bytes.empty()) {
+        const auto byte = static_cast<unsigned char>(bytes.front());
+        const std::size_t length = utf8SequenceLength(bytes);
+        // Printable ASCII, or a whole well-formed multi-byte sequence.
+        if (length > 1 || (length == 1 && byte >= 0x20 && byte != 0x7f && byte != '\\')) {
+            out += bytes.substr(0, length);
+            bytes.remove_prefix(length);
             continue;
         }
         if (byte == '\\') {
@@ -185,7 +159,7 @@ std::string printable(std::string_view bytes)
             out += hex[byte >> 4];
             out += hex[byte & 0xf];
         }
-        ++i;
+        bytes.remove_prefix(1);
     }
     return out;
 }

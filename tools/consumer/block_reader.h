@@ -54,6 +54,7 @@ struct ReadResult {
 
 ReadResult readBlock(std::span<const std::byte> copy);
 
-// Makes arbitrary bytes safe to show on a terminal: valid UTF-8 passes,
-// control bytes and stray bytes >= 0x80 become \xHH, a backslash becomes \\.
+// Makes arbitrary bytes safe to show on a terminal: well-formed UTF-8 passes,
+// control bytes and each byte >= 0x80 outside a well-formed sequence become
+// \xHH, a backslash becomes \\.
 std::string printable(std::string_view bytes);

@@ -1,16 +1,19 @@
-// Stands in for the application that reads the bridge's output: creates the
-// shared block, copies it without any lock whenever it likes, and shows each
-// new valid snapshot, or serves it as Prometheus metrics.
+// Stands in for the application that reads the bridge's output: opens the
+// shared block (or creates it when none exists), copies it without any lock
+// whenever it likes, and shows each new valid snapshot, or serves it as
+// Prometheus metrics.
 #include "block_reader.h"
+#include "console.h"
 #include "serve.h"
 #include "shared_block.h"
 #include "table.h"
+
+#include <CLI/CLI.hpp>
 
 #include <algorithm>
 #include <charconv>
 #include <chrono>
 #include <cstdio>
-#include <cstdlib>
 #include <cstring>
 #include <ctime>
 #include <functional>
@@ -19,34 +22,13 @@
 #include <string>
 #include <string_view>
 #include <thread>
+#include <utility>
 #include <vector>
 
 namespace {
 
 using Clock = std::chrono::steady_clock;
 using namespace std::chrono_literals;
-
-constexpr std::string_view usage =
-    "usage: consumer [--raw | --json] [--once] [--dump FILE] [--timeout SECONDS] [--size BYTES]\n"
-    "       consumer --serve [ADDRESS:]PORT [--timeout SECONDS] [--size BYTES]\n"
-    "\n"
-    "Creates the shared block \"shareMemory_QORAInfo\", shows every new valid\n"
-    "snapshot the bridge publishes in it, and removes the block on exit.\n"
-    "\n"
-    "  (default)          a table grouped by sensor, redrawn for each snapshot\n"
-    "  --raw              the name lines and the JSON text as they are in the block\n"
-    "  --json             only the JSON text, one line per snapshot\n"
-    "  --once             exit after the first valid snapshot\n"
-    "  --dump FILE        write that snapshot's whole block copy to FILE (implies --once)\n"
-    "  --timeout SECONDS  exit 1 after this long without a valid snapshot\n"
-    "  --size BYTES       create the block with this size instead of 1 MiB\n"
-    "  --serve [ADDRESS:]PORT\n"
-    "                     serve the readings as Prometheus metrics at /metrics\n"
-    "                     (address 127.0.0.1 unless given; [::1] for IPv6;\n"
-    "                     port 0 for any free one; not in builds made without\n"
-    "                     cpp-httplib)\n"
-    "  --help             show this text\n"
-    "  --version          show the version\n";
 
 enum class Mode { table, raw, json };
 
@@ -68,24 +50,6 @@ constexpr auto reportAfter = 3s;
 constexpr auto retryDelay = 50ms;
 constexpr auto refreshDelay = 1s;
 
-std::optional<double> parseSeconds(const char *text)
-{
-    char *end = nullptr;
-    const double value = std::strtod(text, &end);
-    if (end == text || *end != '\0' || !(value > 0))
-        return std::nullopt;
-    return value;
-}
-
-std::optional<std::size_t> parseSize(std::string_view text)
-{
-    std::size_t value = 0;
-    const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value);
-    if (error != std::errc{} || end != text.data() + text.size() || value == 0)
-        return std::nullopt;
-    return value;
-}
-
 // Reads [ADDRESS:]PORT; an IPv6 address goes in brackets.
 std::optional<Endpoint> parseEndpoint(std::string_view text)
 {
@@ -106,43 +70,84 @@ std::optional<Endpoint> parseEndpoint(std::string_view text)
     return endpoint;
 }
 
-// Returns the options, or an error message in `error`.
-std::optional<Options> parseOptions(int argc, char **argv, std::string &error)
+// A number above zero, such as 0.5 or 1e6, or nothing.
+template <typename Number> std::optional<Number> positive(std::string_view text)
 {
-    Options options;
-    for (int i = 1; i < argc; ++i) {
-        const std::string_view arg = argv[i];
-        const char *next = i + 1 < argc ? argv[i + 1] : nullptr;
-        if (arg == "--raw") {
-            options.mode = Mode::raw;
-        } else if (arg == "--json") {
-            options.mode = Mode::json;
-        } else if (arg == "--once") {
-            options.once = true;
-        } else if (arg == "--dump" && next != nullptr) {
-            options.dumpPath = argv[++i];
-            options.once = true;
-        } else if (arg == "--timeout" && next != nullptr && parseSeconds(next)) {
-            options.timeoutSeconds = *parseSeconds(argv[++i]);
-        } else if (arg == "--size" && next != nullptr && parseSize(next)) {
-            options.size = *parseSize(argv[++i]);
-        } else if (arg == "--serve" && next != nullptr && parseEndpoint(next)) {
-            options.endpoint = parseEndpoint(argv[++i]);
-        } else {
-            error = "invalid or incomplete option: " + std::string(arg);
-            return std::nullopt;
-        }
-    }
-    if (options.endpoint && (options.mode != Mode::table || options.once)) {
-        error = "--serve cannot be combined with --raw, --json, --once or --dump";
+    Number value{};
+    const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value);
+    if (error != std::errc{} || end != text.data() + text.size() || !(value > 0))
         return std::nullopt;
-    }
-    return options;
+    return value;
+}
+
+// A time limit: a number of seconds above 0 and below about 30 years, which
+// a clock's duration holds.
+std::optional<double> seconds(std::string_view text)
+{
+    const std::optional<double> value = positive<double>(text);
+    return value && *value < 1e9 ? value : std::nullopt;
+}
+
+// A check that reads the option's text into `target`, so that each value is
+// parsed once, here; CLI11 reports the message it returns.
+template <typename Value, typename Parse>
+CLI::Validator reading(Value &target, Parse parse, std::string_view expected)
+{
+    return CLI::Validator(
+        [&target, parse, expected](std::string &text) {
+            auto value = parse(text);
+            if (value)
+                target = *value;
+            return value ? std::string() : "expected " + std::string(expected) + ", not " + text;
+        },
+        "");
+}
+
+// Declares the options, each read into `options` once.
+void declareOptions(CLI::App &app, Options &options)
+{
+    app.description("Opens the shared block \"shareMemory_QORAInfo\" as it is, or creates it when none "
+                    "exists (and then removes it on exit), and shows every new valid snapshot the bridge "
+                    "publishes in it: by default as a table grouped by sensor, redrawn for each snapshot.");
+    CLI::Option *raw = app.add_flag_callback(
+        "--raw", [&] { options.mode = Mode::raw; },
+        "the name lines and the JSON text as they are in the block");
+    CLI::Option *json = app.add_flag_callback(
+        "--json", [&] { options.mode = Mode::json; }, "only the JSON text, one line per snapshot");
+    json->excludes(raw);
+    CLI::Option *once = app.add_flag("--once", options.once, "exit after the first valid snapshot");
+    CLI::Option *dump = app.add_option("--dump", options.dumpPath,
+                                       "write that snapshot's whole block copy to FILE (implies --once)")
+                            ->type_name("FILE");
+    app.add_option("--timeout")
+        ->description("exit 1 after this long without a valid snapshot")
+        ->type_name("SECONDS")
+        ->check(reading(options.timeoutSeconds, seconds, "a number of seconds above 0 and below 1e9"));
+    app.add_option("--size")
+        ->description("create the block with this size instead of 1 MiB (only when none exists)")
+        ->type_name("BYTES")
+        ->check(reading(options.size, positive<std::size_t>, "a number of bytes above 0"));
+    app.add_option("--serve")
+        ->description(
+            "serve the readings as Prometheus metrics at /metrics (numeric address, 127.0.0.1 unless "
+            "given; [::1] for IPv6; port 0 for any free one; not in builds made without libmicrohttpd)")
+        ->type_name("[ADDRESS:]PORT")
+        ->check(reading(options.endpoint, parseEndpoint, "[ADDRESS:]PORT"))
+        ->excludes(raw)
+        ->excludes(json)
+        ->excludes(once)
+        ->excludes(dump);
 }
 
 bool writeOut(std::string_view text)
 {
     return std::fwrite(text.data(), 1, text.size(), stdout) == text.size() && std::fflush(stdout) == 0;
+}
+
+int fail(const std::string &message)
+{
+    std::fprintf(stderr, "consumer: %s\n", message.c_str());
+    return 1;
 }
 
 std::string localTime()
@@ -151,24 +156,6 @@ std::string localTime()
     char text[32] = "";
     std::strftime(text, sizeof text, "%Y-%m-%d %H:%M:%S", std::localtime(&now));
     return text;
-}
-
-std::string render(const Snapshot &snapshot, Mode mode, bool terminal)
-{
-    switch (mode) {
-    case Mode::raw: {
-        std::string out;
-        for (const std::string &line : snapshot.nameLines)
-            out += line + '\n';
-        return out + snapshot.text + '\n';
-    }
-    case Mode::json:
-        return snapshot.text + '\n';
-    case Mode::table:
-        break;
-    }
-    const std::string table = renderTable(snapshot, localTime());
-    return terminal ? "\x1b[H\x1b[2J" + table : table + '\n';
 }
 
 bool writeFile(const std::string &path, std::span<const std::byte> bytes)
@@ -188,68 +175,76 @@ void sleepUnlessStopped(Clock::duration duration)
         std::this_thread::sleep_for(std::min<Clock::duration>(100ms, until - Clock::now()));
 }
 
-int fail(const std::string &message)
+// Lasting trouble with the block, reported once for each stretch of it.
+// Before anything has been published the block is all zeros, and the
+// consumer waits quietly; once a header has appeared, a stretch without a
+// valid snapshot that lasts longer than reportAfter is reported.
+struct Trouble {
+    bool headerSeen = false;
+    std::optional<Clock::time_point> since;
+    bool reported = false;
+    // What the last copy that failed was wrong with.
+    std::string lastError;
+};
+
+void noteValid(Trouble &trouble)
 {
-    std::fprintf(stderr, "consumer: %s\n", message.c_str());
-    return 1;
+    trouble = Trouble{};
+    trouble.headerSeen = true;
 }
 
-// Takes a new valid snapshot and the block copy it came from; returns an exit
-// code to end the watch, or nothing to go on.
-using SnapshotHandler = std::function<std::optional<int>(const Snapshot &, std::span<const std::byte>)>;
+void noteInvalid(Trouble &trouble, const ReadResult &result, Clock::time_point now)
+{
+    trouble.lastError = result.error;
+    trouble.headerSeen = trouble.headerSeen || result.status != BlockStatus::noHeader;
+    if (trouble.headerSeen && !trouble.since)
+        trouble.since = now;
+    if (trouble.since && !trouble.reported && now - *trouble.since > reportAfter) {
+        std::fprintf(stderr, "consumer: block holds no valid snapshot: %s\n", trouble.lastError.c_str());
+        trouble.reported = true;
+    }
+}
+
+// Takes a valid snapshot that differs from the last one, the block copy it
+// came from, and whether it is old: already in the block at the first look,
+// so that nobody knows when it was written. Returns an exit code to end the
+// watch, or nothing to go on.
+using SnapshotHandler =
+    std::function<std::optional<int>(const Snapshot &, std::span<const std::byte>, bool old)>;
 
 // Copies the block over and over, hands each new valid snapshot to `handle`,
 // and reports lasting trouble; returns the exit code.
 int watch(const Options &options, const SharedBlock &block, const SnapshotHandler &handle)
 {
-    std::vector<std::byte> copy(options.size);
-    std::vector<std::byte> shown;
     const auto timeout =
         std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(options.timeoutSeconds));
-    auto lastAccepted = Clock::now();
-    bool failing = false;
-    Clock::time_point failingSince;
-    bool headerSeen = false;
-    bool reported = false;
-    std::string lastError;
-
+    std::vector<std::byte> copy(block.bytes().size());
+    std::vector<std::byte> shown;
+    bool firstLook = true;
+    auto lastValid = Clock::now();
+    Trouble trouble;
     while (!stopRequested()) {
         // The writer never waits for us; a copy taken mid-refresh simply fails
-        // the checks below and is taken again.
-        std::memcpy(copy.data(), block.bytes().data(), copy.size());
+        // the checks and is taken again.
+        std::ranges::copy(block.bytes(), copy.begin());
         const ReadResult result = readBlock(copy);
         const auto now = Clock::now();
-
+        const bool old = std::exchange(firstLook, false);
         if (result.status == BlockStatus::valid) {
-            lastAccepted = now;
-            headerSeen = true;
-            failing = false;
-            reported = false;
+            lastValid = now;
+            noteValid(trouble);
             if (copy != shown) {
-                if (const std::optional<int> exitCode = handle(result.snapshot, copy))
+                if (const std::optional<int> exitCode = handle(result.snapshot, copy, old))
                     return *exitCode;
                 shown = copy;
             }
             sleepUnlessStopped(refreshDelay);
             continue;
         }
-
-        // Before anything has been published the block is all zeros, and the
-        // consumer waits quietly; once a header has appeared, lasting trouble is
-        // reported once for each stretch of it.
-        lastError = result.error;
-        headerSeen = headerSeen || result.status != BlockStatus::noHeader;
-        if (headerSeen && !failing) {
-            failing = true;
-            failingSince = now;
-        }
-        if (failing && !reported && now - failingSince > reportAfter) {
-            std::fprintf(stderr, "consumer: block holds no valid snapshot: %s\n", lastError.c_str());
-            reported = true;
-        }
-        if (options.timeoutSeconds > 0 && now - lastAccepted > timeout) {
+        noteInvalid(trouble, result, now);
+        if (options.timeoutSeconds > 0 && now - lastValid > timeout) {
             std::fprintf(stderr, "consumer: no valid snapshot within %g s (last problem: %s)\n",
-                         options.timeoutSeconds, lastError.c_str());
+                         options.timeoutSeconds, trouble.lastError.c_str());
             return 1;
         }
         sleepUnlessStopped(retryDelay);
@@ -264,59 +259,86 @@ std::string url(const Endpoint &endpoint, int port)
            "/metrics";
 }
 
+int serve(const Options &options, const SharedBlock &block, MetricsServer &server)
+{
+    // The line tells a script which port to scrape, and that the block is
+    // there for the bridge.
+    if (!writeOut("serving " + url(*options.endpoint, server.port()) + "\n"))
+        return fail("cannot write to standard output");
+    return watch(options, block, [&](const Snapshot &snapshot, std::span<const std::byte>, bool old) {
+        server.publish(snapshot, old);
+        return std::optional<int>();
+    });
+}
+
+int print(const Options &options, const SharedBlock &block, bool terminal)
+{
+    TableStatistics statistics;
+    return watch(options, block, [&](const Snapshot &snapshot, std::span<const std::byte> copy, bool old) {
+        // Only the table that goes on shows an old snapshot, as one; the other
+        // modes hand on what the bridge publishes now.
+        if (old && (options.mode != Mode::table || options.once))
+            return std::optional<int>();
+        std::string out;
+        if (options.mode == Mode::raw) {
+            for (const std::string &line : snapshot.nameLines)
+                out += line + '\n';
+            out += snapshot.text + '\n';
+        } else if (options.mode == Mode::json) {
+            out = snapshot.text + '\n';
+        } else {
+            updateStatistics(statistics, snapshot);
+            const std::string heading =
+                (old ? "Old snapshot, in the block before the consumer looked at " : "Snapshot of ") +
+                localTime();
+            const std::string table = renderTable(snapshot, heading, statistics);
+            out = terminal ? "\x1b[H\x1b[2J" + table : table + '\n';
+        }
+        if (!writeOut(out))
+            return std::optional<int>(fail("cannot write to standard output"));
+        if (!options.once)
+            return std::optional<int>();
+        if (!options.dumpPath.empty() && !writeFile(options.dumpPath, copy))
+            return std::optional<int>(fail("cannot write " + options.dumpPath + ": " + std::strerror(errno)));
+        return std::optional<int>(0);
+    });
+}
+
 int run(const Options &options)
 {
     const bool terminal = prepareStdout();
     installStopHandler();
-    // The server starts before the block exists, so that a port in use ends
-    // the run before anything has been created.
+    // The server starts before the block is opened, so that a port in use
+    // ends the run before anything has been created.
     const auto server = options.endpoint ? std::make_unique<MetricsServer>(*options.endpoint) : nullptr;
     if (server && !server->error().empty())
         return fail(server->error());
-    SharedBlock block(blockName, options.size);
+    const SharedBlock block(blockName, options.size);
     if (!block.error().empty())
-        return fail("cannot create the shared block: " + block.error());
-    // A block left behind by an earlier run may still hold an old snapshot,
-    // which must not pass for a new one.
-    std::memset(block.bytes().data(), 0, block.bytes().size());
-
-    if (server) {
-        // The line tells a script which port to scrape, and that the block is
-        // there for the bridge.
-        if (!writeOut("serving " + url(*options.endpoint, server->port()) + "\n"))
-            return fail("cannot write to standard output");
-        return watch(options, block,
-                     [&](const Snapshot &snapshot, std::span<const std::byte>) -> std::optional<int> {
-                         server->publish(snapshot);
-                         return std::nullopt;
-                     });
-    }
-    return watch(options, block,
-                 [&](const Snapshot &snapshot, std::span<const std::byte> copy) -> std::optional<int> {
-                     if (!writeOut(render(snapshot, options.mode, terminal)))
-                         return fail("cannot write to standard output");
-                     if (!options.once)
-                         return std::nullopt;
-                     if (!options.dumpPath.empty() && !writeFile(options.dumpPath, copy))
-                         return fail("cannot write " + options.dumpPath + ": " + std::strerror(errno));
-                     return 0;
-                 });
+        return fail("cannot open or create the shared block: " + block.error());
+    if (block.attached())
+        std::fprintf(stderr,
+                     "consumer: attached to the existing block %s (%zu bytes), which stays as it is\n",
+                     std::string(blockName).c_str(), block.bytes().size());
+    return server ? serve(options, block, *server) : print(options, block, terminal);
 }
 
 }  // namespace
 
 int main(int argc, char **argv)
 {
-    for (int i = 1; i < argc; ++i)
-        if (std::string_view(argv[i]) == "--help")
-            return writeOut(usage) ? 0 : 1;
-        else if (std::string_view(argv[i]) == "--version")
-            return writeOut("consumer " SENSOR_BRIDGE_VERSION "\n") ? 0 : 1;
-    std::string error;
-    const std::optional<Options> options = parseOptions(argc, argv, error);
-    if (!options) {
-        std::fprintf(stderr, "consumer: %s\n%s", error.c_str(), usage.data());
-        return 2;
+    CLI::App app("", "consumer");
+    app.set_version_flag("--version", "consumer " SENSOR_BRIDGE_VERSION, "show the version");
+    Options options;
+    declareOptions(app, options);
+    try {
+        app.parse(argc, argv);
+    } catch (const CLI::ParseError &error) {
+        // Help goes to standard output with status 0; a bad option is
+        // reported on standard error with status 2.
+        return app.exit(error) == 0 ? 0 : 2;
     }
-    return run(*options);
+    if (!options.dumpPath.empty())
+        options.once = true;
+    return run(options);
 }

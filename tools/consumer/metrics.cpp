@@ -1,5 +1,7 @@
 #include "metrics.h"
 
+#include "utf8.h"
+
 #include <charconv>
 #include <cmath>
 #include <limits>
@@ -7,44 +9,6 @@
 #include <unordered_map>
 
 namespace {
-
-// The length of the well-formed UTF-8 sequence that `bytes` starts with, or 0
-// when it starts with none. Overlong forms, surrogates and code points past
-// U+10FFFF are not well-formed, so that strict readers accept the output.
-std::size_t sequenceLength(std::string_view bytes)
-{
-    const auto at = [&](std::size_t i) { return static_cast<unsigned char>(bytes[i]); };
-    const unsigned char lead = at(0);
-    if (lead < 0x80)
-        return 1;
-    std::size_t length = 0;
-    // The range of the second byte, which is narrower after some lead bytes.
-    unsigned char low = 0x80;
-    unsigned char high = 0xbf;
-    if (lead >= 0xc2 && lead <= 0xdf) {
-        length = 2;
-    } else if (lead >= 0xe0 && lead <= 0xef) {
-        length = 3;
-        if (lead == 0xe0)
-            low = 0xa0;
-        if (lead == 0xed)
-            high = 0x9f;
-    } else if (lead >= 0xf0 && lead <= 0xf4) {
-        length = 4;
-        if (lead == 0xf0)
-            low = 0x90;
-        if (lead == 0xf4)
-            high = 0x8f;
-    } else {
-        return 0;
-    }
-    if (bytes.size() < length || at(1) < low || at(1) > high)
-        return 0;
-    for (std::size_t i = 2; i < length; ++i)
-        if ((at(i) & 0xc0) != 0x80)
-            return 0;
-    return length;
-}
 
 // A label value as the format wants it between its quotes: backslash, double
 // quote and line feed escaped, and each byte that is not part of well-formed
@@ -54,7 +18,7 @@ std::string labelValue(std::string_view bytes)
     std::string out;
     out.reserve(bytes.size());
     while (!bytes.empty()) {
-        const std::size_t length = sequenceLength(bytes);
+        const std::size_t length = utf8SequenceLength(bytes);
         if (length == 0) {
             out += "\xef\xbf\xbd";
             bytes.remove_prefix(1);
@@ -136,7 +100,7 @@ std::string renderFreshness(const std::optional<SnapshotAge> &age)
                            "Seconds since the block last changed to a new valid snapshot.") +
                "sensor_bridge_snapshot_age_seconds " + fixed(age->seconds) + '\n';
     }
-    const bool fresh = age && age->seconds <= freshSeconds;
+    const bool fresh = age && !age->old && age->seconds <= freshSeconds;
     const std::string help =
         "1 while the block changed within the last " + std::to_string(freshSeconds) + " seconds, else 0.";
     return out + gaugeHeader("sensor_bridge_snapshot_fresh", help) + "sensor_bridge_snapshot_fresh " +

@@ -26,9 +26,13 @@ struct SnapshotAge {
     double timestamp = 0;
     // Seconds since then.
     double seconds = 0;
+    // The snapshot was in the block already when the consumer first looked:
+    // it appeared at the timestamp or earlier, and is never fresh.
+    bool old = false;
 };
 
 // The gauges that tell whether the bridge still publishes: the snapshot's
 // timestamp and age, and sensor_bridge_snapshot_fresh. Before the first
-// snapshot (no age) only the fresh gauge is given, as 0.
+// snapshot (no age) only the fresh gauge is given, as 0; an old snapshot is
+// given with its age counted from the consumer's first look, and as not fresh.
 std::string renderFreshness(const std::optional<SnapshotAge> &age);

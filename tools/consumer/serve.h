@@ -1,6 +1,6 @@
 // The consumer's serve mode: the last valid snapshot as Prometheus metrics
-// over HTTP. Two implementations, chosen by the build: serve_httplib.cpp where
-// cpp-httplib is found, serve_unavailable.cpp elsewhere.
+// over HTTP. Two implementations, chosen by the build: serve_microhttpd.cpp
+// where libmicrohttpd is found, serve_unavailable.cpp elsewhere.
 #pragma once
 
 #include "block_reader.h"
@@ -14,7 +14,8 @@ struct Endpoint {
     int port = 0;
 };
 
-// Serves GET /metrics from threads of its own until destroyed. Scrapes are
+// Serves GET and HEAD of /metrics from a thread of its own until destroyed,
+// from one event loop that slow clients cannot hold up. Scrapes are
 // answered from the last published snapshot, rendered when it was published,
 // so they never wait for the block and never see half of a refresh.
 class MetricsServer {
@@ -28,8 +29,9 @@ class MetricsServer {
     const std::string &error() const;
     // The port bound, which tells what port 0 turned into.
     int port() const;
-    // Serves this snapshot from now on, as one that has just appeared.
-    void publish(const Snapshot &snapshot);
+    // Serves this snapshot from now on, as one that has just appeared, or as
+    // an old one (see SnapshotAge::old).
+    void publish(const Snapshot &snapshot, bool old);
 
   private:
     struct State;

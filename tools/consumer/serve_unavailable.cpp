@@ -1,9 +1,9 @@
-// The serve mode of a build made without cpp-httplib (the Windows cross build
-// among them): the server never starts, and says why.
+// The serve mode of a build made without libmicrohttpd: the server never
+// starts, and says why.
 #include "serve.h"
 
 struct MetricsServer::State {
-    std::string error = "--serve is not available in this build (it was made without cpp-httplib)";
+    std::string error = "--serve is not available in this build (it was made without libmicrohttpd)";
 };
 
 MetricsServer::MetricsServer(const Endpoint &) : state_(std::make_unique<State>()) {}
@@ -20,4 +20,4 @@ int MetricsServer::port() const
     return 0;
 }
 
-void MetricsServer::publish(const Snapshot &) {}
+void MetricsServer::publish(const Snapshot &, bool) {}

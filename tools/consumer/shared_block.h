@@ -1,15 +1,18 @@
-// The consumer's only contact with the operating system. One header, two
-// implementations (shared_block_posix.cpp, shared_block_win32.cpp), chosen by
-// the build.
+// The consumer's shared block. One header, two implementations
+// (shared_block_posix.cpp, shared_block_win32.cpp), chosen by the build.
 #pragma once
 
 #include <cstddef>
+#include <memory>
 #include <span>
 #include <string>
 #include <string_view>
 
-// Creates the named block, or reuses one that exists, with exactly the given
-// size, and removes it again when destroyed.
+// The named block, mapped read-only: the consumer never writes a byte of it.
+// When a block of that name exists (made by the real consumer application,
+// say) it is opened as it is, whatever its size, and left as it is on exit.
+// Only when none exists is it created, with the given size, and then removed
+// again when destroyed.
 class SharedBlock {
   public:
     SharedBlock(std::string_view name, std::size_t size);
@@ -17,24 +20,19 @@ class SharedBlock {
     SharedBlock(const SharedBlock &) = delete;
     SharedBlock &operator=(const SharedBlock &) = delete;
 
-    // Empty when the block could not be created; error() then says why.
-    std::span<std::byte> bytes() const { return {data_, size_}; }
+    // Empty when the block could be neither opened nor created; error() then
+    // says why.
+    std::span<const std::byte> bytes() const { return bytes_; }
     const std::string &error() const { return error_; }
+    // True when the block existed before, so that it belongs to someone else.
+    bool attached() const { return attached_; }
 
   private:
-    std::string name_;
+    std::span<const std::byte> bytes_;
     std::string error_;
-    std::byte *data_ = nullptr;
-    std::size_t size_ = 0;
-    // The mapping object on Windows; POSIX needs none once the block is mapped.
-    void *handle_ = nullptr;
+    bool attached_ = false;
+    // What the operating system handed out for the block, released when the
+    // block is destroyed; each implementation has its own.
+    struct Resources;
+    std::unique_ptr<Resources> resources_;
 };
-
-// Makes Ctrl-C and termination requests set a flag instead of ending the
-// process, so that the block is removed on the way out.
-void installStopHandler();
-bool stopRequested();
-
-// Prepares standard output for byte-exact text and terminal escapes and tells
-// whether it is a terminal.
-bool prepareStdout();

@@ -2,6 +2,13 @@
 
 #include <algorithm>
 #include <array>
+#include <charconv>
+#include <cmath>
+#include <functional>
+#include <optional>
+#include <system_error>
+#include <utility>
+#include <vector>
 
 namespace {
 
@@ -17,36 +24,113 @@ std::string counted(std::size_t count, std::string_view noun)
     return std::to_string(count) + ' ' + std::string(noun) + (count == 1 ? "" : "s");
 }
 
-}  // namespace
-
-std::string renderTable(const Snapshot &snapshot, std::string_view when)
+// Calls `visit` with the index of each sensor, each of its readings, and the
+// reading's statistics key. The parts of a key carry their lengths, so that
+// no bytes in a name can make two readings' keys alike; readings of one
+// sensor with the same label and type are counted apart.
+void forEachReading(const Snapshot &snapshot,
+                    const std::function<void(std::size_t, const Reading &, const std::string &key)> &visit)
 {
-    // Each sensor's name stands on a line of its own above its readings, so the
-    // columns stay narrow enough for a terminal whatever the names.
-    std::array<std::size_t, 2> widths{};
-    std::size_t readings = 0;
-    for (const Sensor &sensor : snapshot.sensors) {
+    std::map<std::string, std::size_t> seen;
+    for (std::size_t index = 0; index < snapshot.sensors.size(); ++index) {
+        const Sensor &sensor = snapshot.sensors[index];
         for (const Reading &reading : sensor.readings) {
-            widths[0] = std::max(widths[0], width(printable(reading.label)));
-            widths[1] = std::max(widths[1], width(printable(reading.type)));
-            ++readings;
+            std::string key;
+            for (const std::string *part : {&sensor.name, &reading.label, &reading.type})
+                key += std::to_string(part->size()) + ':' + *part;
+            key += '#' + std::to_string(seen[key]++);
+            visit(index, reading, key);
         }
     }
+}
 
-    std::string out = "Snapshot of " + std::string(when) + ": " + counted(snapshot.sensors.size(), "sensor") +
-                      ", " + counted(readings, "reading") + "\n\n";
+// The published value as a number, when it is a finite one.
+std::optional<double> finiteValue(std::string_view text)
+{
+    double value = 0;
+    const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value);
+    if (error != std::errc{} || end != text.data() + text.size() || !std::isfinite(value))
+        return std::nullopt;
+    return value;
+}
+
+// A statistic in the "%f" form that the bridge publishes values in.
+std::string number(double value)
+{
+    char buffer[64];
+    return {buffer, std::to_chars(buffer, buffer + sizeof buffer, value, std::chars_format::fixed, 6).ptr};
+}
+
+}  // namespace
+
+void updateStatistics(TableStatistics &statistics, const Snapshot &snapshot)
+{
+    TableStatistics updated;
+    forEachReading(snapshot, [&](std::size_t, const Reading &reading, const std::string &key) {
+        const auto found = statistics.find(key);
+        ReadingStatistics &entry = updated[key];
+        if (found != statistics.end())
+            entry = found->second;
+        const std::optional<double> value = finiteValue(reading.value);
+        if (!value)
+            return;
+        entry.minimum = entry.count == 0 ? *value : std::min(entry.minimum, *value);
+        entry.maximum = entry.count == 0 ? *value : std::max(entry.maximum, *value);
+        entry.sum += *value;
+        ++entry.count;
+    });
+    statistics = std::move(updated);
+}
+
+std::string renderTable(const Snapshot &snapshot, std::string_view heading, const TableStatistics &statistics)
+{
+    // Each row's cells after the indent: label, type, value, minimum, maximum,
+    // average. Each sensor's name stands on a line of its own above its
+    // readings, so the columns stay narrow enough for a terminal whatever the
+    // names.
+    using Row = std::array<std::string, 6>;
+    const Row header{"label", "type", "value", "min", "max", "average"};
+    std::array<std::size_t, 6> widths{};
+    std::ranges::transform(header, widths.begin(), width);
+    std::vector<std::vector<Row>> rows(snapshot.sensors.size());
+    std::size_t readings = 0;
+    forEachReading(snapshot, [&](std::size_t sensor, const Reading &reading, const std::string &key) {
+        Row row{printable(reading.label), printable(reading.type), printable(reading.value), "-", "-", "-"};
+        const auto found = statistics.find(key);
+        if (found != statistics.end() && found->second.count > 0) {
+            const ReadingStatistics &entry = found->second;
+            row[3] = number(entry.minimum);
+            row[4] = number(entry.maximum);
+            row[5] = number(entry.sum / static_cast<double>(entry.count));
+        }
+        for (std::size_t column = 0; column < row.size(); ++column)
+            widths[column] = std::max(widths[column], width(row[column]));
+        rows[sensor].push_back(std::move(row));
+        ++readings;
+    });
+    const auto line = [&](const Row &row) {
+        std::string out = "  ";
+        for (std::size_t column = 0; column < row.size(); ++column) {
+            out += row[column];
+            if (column + 1 < row.size())
+                out += std::string(widths[column] - width(row[column]) + 2, ' ');
+        }
+        return out + '\n';
+    };
+
+    std::string out = std::string(heading) + ": " + counted(snapshot.sensors.size(), "sensor") + ", " +
+                      counted(readings, "reading") + "\n\n";
     if (snapshot.sensors.empty())
         return out + "(no sensors)\n";
-    for (const Sensor &sensor : snapshot.sensors) {
+    if (readings > 0)
+        out += line(header);
+    for (std::size_t i = 0; i < snapshot.sensors.size(); ++i) {
+        const Sensor &sensor = snapshot.sensors[i];
         out += printable(sensor.name) + '\n';
         if (sensor.noReading || sensor.readings.empty())
             out += sensor.noReading ? "  (no valid reading)\n" : "  (no readings)\n";
-        for (const Reading &reading : sensor.readings) {
-            const std::string label = printable(reading.label);
-            const std::string type = printable(reading.type);
-            out += "  " + label + std::string(widths[0] - width(label) + 2, ' ') + type +
-                   std::string(widths[1] - width(type) + 2, ' ') + printable(reading.value) + '\n';
-        }
+        for (const Row &row : rows[i])
+            out += line(row);
     }
     return out;
 }

@@ -166,6 +166,9 @@ TEST(Printable, EscapesWhatATerminalCannotShow)
     EXPECT_EQ(printable("C:\\x"), "C:\\\\x");
     // Stray bytes, lone lead bytes and a sequence cut at the end.
     EXPECT_EQ(printable("\xff\x80 \xc3 \xe4\xb8"), "\\xff\\x80 \\xc3 \\xe4\\xb8");
+    // Overlong, a surrogate and past U+10FFFF: the same check as the metrics.
+    EXPECT_EQ(printable("\xe0\x80\x80 \xed\xa0\x80 \xf4\x90\x80\x80 \xc0\xaf"),
+              "\\xe0\\x80\\x80 \\xed\\xa0\\x80 \\xf4\\x90\\x80\\x80 \\xc0\\xaf");
 }
 
 }  // namespace

@@ -2,41 +2,33 @@
 
 #include "block_reader.h"
 
-#include <fcntl.h>
-#include <sys/mman.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <gtest/gtest.h>
 
 #include <cstring>
 
 const std::string objectName = "/" + std::string(blockName);
 
+std::size_t blockObjectSize()
+{
+    return objectSize(objectName);
+}
+
 bool blockExists()
 {
-    struct stat status {};
-    const int fd = shm_open(objectName.c_str(), O_RDONLY, 0);
-    const bool sized =
-        fd >= 0 && fstat(fd, &status) == 0 && static_cast<std::size_t>(status.st_size) == blockSize;
-    if (fd >= 0)
-        close(fd);
-    return sized;
+    return blockObjectSize() == blockSize;
 }
 
 void publish(std::string_view nameLines, std::string_view text)
 {
-    const int fd = shm_open(objectName.c_str(), O_RDWR, 0);
-    if (fd < 0)
+    const OpenedObject opened = openObject(objectName, Access::readWrite);
+    if (!opened.error.empty())
         return;
-    void *mapped = mmap(nullptr, blockSize, PROT_READ | PROT_WRITE, MAP_SHARED, fd, 0);
-    close(fd);
-    ASSERT_NE(mapped, MAP_FAILED);
-    char *block = static_cast<char *>(mapped);
+    const std::span<std::byte> bytes = opened.mapping.bytes();
+    ASSERT_GE(bytes.size(), blockSize);
+    char *block = reinterpret_cast<char *>(bytes.data());
     const std::string content = std::string(nameLines) + std::string(text);
     std::memcpy(block + blockHeader.size(), content.data(), content.size());
     std::memset(block + blockHeader.size() + content.size(), 0,
                 blockSize - blockHeader.size() - content.size());
     std::memcpy(block, blockHeader.data(), blockHeader.size());
-    munmap(mapped, blockSize);
 }

@@ -2,10 +2,16 @@
 // the process tests in place of the bridge.
 #pragma once
 
+#include "tools/shared_memory/posix_shared_memory.h"
+
+#include <cstddef>
 #include <string>
 #include <string_view>
 
 extern const std::string objectName;
+
+// The size of the object, or 0 while there is none.
+std::size_t blockObjectSize();
 
 // True while the object exists with the full block size.
 bool blockExists();

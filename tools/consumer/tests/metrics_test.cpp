@@ -89,7 +89,7 @@ TEST(RenderReadings, ParsesEveryValueFormAndNumbersDuplicateLabels)
             "1e+21\n");
 }
 
-TEST(RenderFreshness, FreshForFiveSecondsAfterAChangeAndNeverBeforeTheFirst)
+TEST(RenderFreshness, FreshForFiveSecondsAfterAChangeAndNeverBeforeTheFirstOrForAnOldOne)
 {
     const std::string freshHeader =
         "# HELP sensor_bridge_snapshot_fresh 1 while the block changed within the last 5 seconds, else 0.\n"
@@ -107,6 +107,9 @@ TEST(RenderFreshness, FreshForFiveSecondsAfterAChangeAndNeverBeforeTheFirst)
               "sensor_bridge_snapshot_age_seconds 5.000\n" +
                   freshHeader + "sensor_bridge_snapshot_fresh 1\n");
     EXPECT_TRUE(renderFreshness(SnapshotAge{1700000000, 5.01}).ends_with("sensor_bridge_snapshot_fresh 0\n"));
+    // A snapshot that was in the block before the consumer looked is never new.
+    EXPECT_TRUE(
+        renderFreshness(SnapshotAge{1700000000, 0.5, true}).ends_with("sensor_bridge_snapshot_fresh 0\n"));
 }
 
 }  // namespace

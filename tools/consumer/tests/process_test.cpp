@@ -3,8 +3,9 @@
 #include "block_writer.h"
 #include "testing/child_process.h"
 
+#include "block_reader.h"
+
 #include <signal.h>
-#include <sys/mman.h>
 
 #include <gtest/gtest.h>
 
@@ -15,10 +16,10 @@
 
 namespace {
 
-// Runs the consumer to its end, calling `tick` about every 100 ms while it
-// runs and the block exists; kills it after 20 s.
+// Runs the consumer to its end, calling `tick` with its output so far about
+// every 100 ms while it runs and the block exists; kills it after 20 s.
 ChildOutcome runConsumer(const std::vector<std::string> &args, bool mergeErrors,
-                         const std::function<void(pid_t)> &tick)
+                         const std::function<void(pid_t, const std::string &)> &tick)
 {
     std::vector<std::string> arguments{CONSUMER_EXE};
     arguments.insert(arguments.end(), args.begin(), args.end());
@@ -29,8 +30,8 @@ ChildOutcome runConsumer(const std::vector<std::string> &args, bool mergeErrors,
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
     while (child.output >= 0 && std::chrono::steady_clock::now() < deadline) {
         output += readAvailable(child, std::chrono::milliseconds(100));
-        if (blockExists())
-            tick(child.pid);
+        if (blockObjectSize() > 0)
+            tick(child.pid, output);
     }
     ChildOutcome outcome = finishChild(child, std::chrono::seconds(1));
     outcome.output.insert(0, output);
@@ -41,15 +42,16 @@ class ConsumerProcess : public testing::Test {
   protected:
     // A block left over from an interrupted run would look like the consumer's
     // own before it has made it.
-    void SetUp() override { shm_unlink(objectName.c_str()); }
+    void SetUp() override { removeObject(objectName); }
     void TearDown() override { EXPECT_FALSE(blockExists()) << "the consumer left the block behind"; }
 };
 
 TEST_F(ConsumerProcess, PrintsTheFirstValidSnapshotAsJson)
 {
     const std::string text = R"({"cpu":[{"Core 0":{"type":"temperature","value":"41.000000"}}],"gpu":null})";
-    const ChildOutcome outcome = runConsumer({"--json", "--once", "--timeout", "5"}, false,
-                                             [&](pid_t) { publish("cpu\ngpu\n", text); });
+    const ChildOutcome outcome =
+        runConsumer({"--json", "--once", "--timeout", "5"}, false,
+                    [&](pid_t, const std::string &) { publish("cpu\ngpu\n", text); });
     EXPECT_TRUE(outcome.exited);
     EXPECT_EQ(outcome.exitCode, 0);
     EXPECT_EQ(outcome.output, text + "\n");
@@ -57,15 +59,17 @@ TEST_F(ConsumerProcess, PrintsTheFirstValidSnapshotAsJson)
 
 TEST_F(ConsumerProcess, RemovesTheBlockOnInterrupt)
 {
-    const ChildOutcome outcome = runConsumer({}, true, [](pid_t pid) { kill(pid, SIGINT); });
+    const ChildOutcome outcome =
+        runConsumer({}, true, [](pid_t pid, const std::string &) { kill(pid, SIGINT); });
     EXPECT_TRUE(outcome.exited) << "ended by a signal or killed";
     EXPECT_EQ(outcome.exitCode, 0) << outcome.output;
 }
 
 TEST_F(ConsumerProcess, ReportsLastingGarbageOnceAndTimesOut)
 {
-    const ChildOutcome outcome = runConsumer({"--once", "--timeout", "4.5"}, true,
-                                             [](pid_t) { publish("cpu\n", R"({"cpu":[{"Core 0":)"); });
+    const ChildOutcome outcome =
+        runConsumer({"--once", "--timeout", "4.5"}, true,
+                    [](pid_t, const std::string &) { publish("cpu\n", R"({"cpu":[{"Core 0":)"); });
     EXPECT_TRUE(outcome.exited);
     EXPECT_EQ(outcome.exitCode, 1);
     const std::string reported = "consumer: block holds no valid snapshot: ";
@@ -74,6 +78,57 @@ TEST_F(ConsumerProcess, ReportsLastingGarbageOnceAndTimesOut)
     EXPECT_EQ(outcome.output.find(reported, first + 1), std::string::npos) << outcome.output;
     EXPECT_NE(outcome.output.find("consumer: no valid snapshot within 4.5 s"), std::string::npos)
         << outcome.output;
+}
+
+TEST_F(ConsumerProcess, RejectsBadOptionsBeforeTouchingTheBlock)
+{
+    ChildOptions options;
+    options.mergeErrors = true;
+    for (const std::vector<std::string> &arguments :
+         std::vector<std::vector<std::string>>{{"--serve", "0", "--json"},
+                                               {"--timeout", "0"},
+                                               {"--size", "-1"},
+                                               {"--serve", "[::1]"},
+                                               {"--bogus"}}) {
+        std::vector<std::string> command{CONSUMER_EXE};
+        command.insert(command.end(), arguments.begin(), arguments.end());
+        const ChildOutcome outcome = runChild(command, options, std::chrono::seconds(20));
+        EXPECT_EQ(outcome.exitCode, 2) << arguments.front() << ": " << outcome.output;
+        EXPECT_NE(outcome.output.find("Run with --help for more information."), std::string::npos);
+    }
+    const ChildOutcome help = runChild({CONSUMER_EXE, "--help"}, options, std::chrono::seconds(20));
+    EXPECT_EQ(help.exitCode, 0);
+    EXPECT_NE(help.output.find("Usage: consumer [OPTIONS]"), std::string::npos) << help.output;
+}
+
+TEST_F(ConsumerProcess, AttachesToAForeignBlockAndLeavesItAsItIs)
+{
+    // As the real application might make it: twice the size, holding a
+    // snapshot from before and bytes of its own past the first mebibyte.
+    const std::size_t size = 2 * blockSize;
+    std::string content;
+    {
+        SharedObject foreign(objectName.c_str(), size);
+        publish("cpu\n", R"({"cpu":[{"Core 0":{"type":"temperature","value":"30.000000"}}]})");
+        static_cast<char *>(foreign.view)[size - 1] = 'Z';
+        // The old snapshot is no new one: only the one published after the
+        // consumer has attached is printed. --size is for a block it creates.
+        const std::string text = R"({"cpu":[{"Core 0":{"type":"temperature","value":"41.000000"}}]})";
+        const ChildOutcome outcome = runConsumer({"--json", "--once", "--timeout", "20", "--size", "65536"},
+                                                 true, [&](pid_t, const std::string &output) {
+                                                     if (output.find("attached") != std::string::npos)
+                                                         publish("cpu\n", text);
+                                                     content = foreign.copy();
+                                                 });
+        EXPECT_TRUE(outcome.exited);
+        EXPECT_EQ(outcome.exitCode, 0);
+        EXPECT_EQ(outcome.output, "consumer: attached to the existing block shareMemory_QORAInfo (2097152 "
+                                  "bytes), which stays as it is\n" +
+                                      text + "\n");
+        EXPECT_EQ(blockObjectSize(), size) << "the block did not outlive the consumer with its size";
+        EXPECT_EQ(foreign.copy(), content) << "the consumer changed the block";
+        EXPECT_EQ(content.back(), 'Z');
+    }
 }
 
 }  // namespace

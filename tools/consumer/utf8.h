@@ -1,0 +1,11 @@
+// The one check of UTF-8 that the consumer's table and metrics share.
+#pragma once
+
+#include <cstddef>
+#include <string_view>
+
+// The length of the well-formed UTF-8 sequence that `bytes` starts with, or 0
+// when it starts with none (or is empty). Overlong forms, surrogates and code
+// points past U+10FFFF are not well-formed, so that strict readers accept
+// what passes.
+std::size_t utf8SequenceLength(std::string_view bytes);
