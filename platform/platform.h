@@ -11,8 +11,11 @@
 
 namespace platform {
 
-// Loads a library by its bare file name through the system's standard search.
-// Null when it cannot be loaded.
+// Loads a library by its bare file name: from the executable's own folder
+// first, then through the system's search without the current directory
+// (Windows: the system folders and PATH; elsewhere: the dynamic loader's
+// search, which takes the current directory only when LD_LIBRARY_PATH names
+// it). Null when it cannot be loaded.
 void *loadLibrary(const char *fileName);
 
 // Resolves one entry point of a loaded library by ordinal. Null when the

@@ -23,14 +23,37 @@ std::wstring widen(const char *name)
     return wide;
 }
 
+// The folder that holds the running executable, with its trailing separator
+// (so that the root of a drive stays the root); empty when it cannot be told.
+std::wstring executableFolder()
+{
+    std::wstring path(MAX_PATH, L'\0');
+    for (;;) {
+        DWORD length = GetModuleFileNameW(nullptr, path.data(), static_cast<DWORD>(path.size()));
+        if (length == 0)
+            return {};
+        if (length < path.size()) {
+            path.resize(length);
+            break;
+        }
+        path.resize(path.size() * 2);
+    }
+    std::size_t separator = path.find_last_of(L"\\/");
+    return separator == std::wstring::npos ? std::wstring() : path.substr(0, separator + 1);
+}
+
 }  // namespace
 
 void *loadLibrary(const char *fileName)
 {
-    HMODULE library = LoadLibraryW(widen(fileName).c_str());
-    if (library == INVALID_HANDLE_VALUE)
-        return nullptr;
-    return reinterpret_cast<void *>(library);
+    // Naming a DLL directory takes the current directory out of the search
+    // and keeps the executable's folder, the system folders and PATH, so a
+    // library planted in whatever folder the program is started in is never
+    // loaded. The directory named is the executable's own folder, which the
+    // search already starts with: the empty name does the same on Windows,
+    // but Wine takes it for no setting and keeps the current directory.
+    SetDllDirectoryW(executableFolder().c_str());
+    return reinterpret_cast<void *>(LoadLibraryW(widen(fileName).c_str()));
 }
 
 void *resolveOrdinal(void *library, int ordinal)

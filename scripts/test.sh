@@ -3,6 +3,8 @@
 # sanitizer build and the fuzz target) and runs the whole test suite: the
 # Windows programs are tested under Wine from the native suite, which also
 # runs once more under the sanitizers, and the refresh is fuzzed for a minute.
+# It also builds both release packages (cpack), which the native suite unpacks
+# and runs.
 set -euo pipefail
 repo=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 cd "$repo"
@@ -15,6 +17,7 @@ scripts/build-jsoncpp-windows.sh
 scripts/build-microhttpd-windows.sh
 cmake --preset windows
 cmake --build --preset windows -j "$(nproc)"
+cpack --preset windows
 
 # The whole native suite under AddressSanitizer and UndefinedBehaviorSanitizer.
 cmake --preset asan
@@ -26,4 +29,5 @@ scripts/fuzz.sh 60
 
 cmake --preset default
 cmake --build --preset default -j "$(nproc)"
+cpack --preset default
 ctest --preset default

@@ -328,6 +328,7 @@ int run(const Options &options)
 int main(int argc, char **argv)
 {
     CLI::App app("", "consumer");
+    app.set_version_flag("--version", "consumer " SENSOR_BRIDGE_VERSION, "show the version");
     Options options;
     declareOptions(app, options);
     try {

@@ -1,0 +1,167 @@
+// The release packages as a user gets them: unpacked into an empty folder,
+// checked against the checksums they carry, and run from there with the
+// simulated sensor library put beside the program, until the unpacked
+// consumer has read a snapshot from the unpacked bridge.
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <set>
+#include <sstream>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include <gtest/gtest.h>
+#include <json/json.h>
+
+#include "testing/child_process.h"
+#include "testing/wine.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+using namespace std::chrono_literals;
+
+// Unpacks the archive into the empty folder and returns the one folder it
+// holds, named like the package.
+fs::path unpack(const fs::path &archive, const fs::path &into)
+{
+    ChildOptions options;
+    options.workingDirectory = into;
+    options.mergeErrors = true;
+    ChildOutcome outcome = runChild({CMAKE_COMMAND, "-E", "tar", "xf", archive.string()}, options, 120s);
+    EXPECT_EQ(outcome.exitCode, 0) << outcome.output;
+    std::vector<fs::path> top(fs::directory_iterator(into), fs::directory_iterator{});
+    EXPECT_EQ(top.size(), 1u);
+    EXPECT_TRUE(archive.filename().string().starts_with(top.at(0).filename().string() + "."));
+    return top.at(0);
+}
+
+std::set<std::string> filesIn(const fs::path &folder)
+{
+    std::set<std::string> files;
+    for (const fs::directory_entry &entry : fs::recursive_directory_iterator(folder))
+        if (entry.is_regular_file())
+            files.insert(fs::relative(entry.path(), folder).string());
+    return files;
+}
+
+std::string contents(const fs::path &file)
+{
+    std::ifstream stream(file, std::ios::binary);
+    return {std::istreambuf_iterator<char>(stream), std::istreambuf_iterator<char>()};
+}
+
+// SHA256SUMS names every other file of the package, and every digest matches
+// the file's (cmake -E sha256sum prints the same format).
+void expectChecksumsMatch(const fs::path &folder)
+{
+    const std::string sums = contents(folder / "SHA256SUMS");
+    std::vector<std::string> command = {CMAKE_COMMAND, "-E", "sha256sum"};
+    std::istringstream lines(sums);
+    for (std::string line; std::getline(lines, line);)
+        command.push_back(line.substr(line.find("  ") + 2));
+    std::set<std::string> files = filesIn(folder);
+    files.erase("SHA256SUMS");
+    EXPECT_EQ(std::set<std::string>(command.begin() + 3, command.end()), files);
+    ChildOptions options;
+    options.workingDirectory = folder;
+    ChildOutcome check = runChild(command, options, 60s);
+    EXPECT_EQ(check.exitCode, 0);
+    EXPECT_EQ(check.output, sums);
+}
+
+// Starts the consumer, which creates the block, and then the bridge, again
+// whenever a start has ended because the block was not there yet, until the
+// consumer has printed a snapshot and ended.
+ChildOutcome readOneSnapshot(const std::vector<std::string> &consumer, const std::vector<std::string> &bridge,
+                             const ChildOptions &options)
+{
+    ChildProcess reader = startChild(consumer, options);
+    StopAtExit stopReader{reader};
+    ChildProcess writer;
+    StopAtExit stopWriter{writer};
+    std::string snapshot;
+    const auto deadline = std::chrono::steady_clock::now() + 180s;
+    while (reader.output >= 0 && std::chrono::steady_clock::now() < deadline) {
+        if (writer.pid <= 0)
+            writer = startChild(bridge, options);
+        snapshot += readAvailable(reader, 200ms);
+        readAvailable(writer, 50ms);
+        if (writer.output < 0)
+            finishChild(writer, 30s);
+    }
+    ChildOutcome outcome = finishChild(reader, 60s);
+    outcome.output = snapshot + outcome.output;
+    return outcome;
+}
+
+void expectSnapshot(const ChildOutcome &outcome)
+{
+    EXPECT_TRUE(outcome.exited);
+    EXPECT_EQ(outcome.exitCode, 0);
+    Json::Value document;
+    std::istringstream text(outcome.output);
+    std::string errors;
+    EXPECT_TRUE(Json::parseFromStream(Json::CharReaderBuilder(), text, &document, &errors)) << errors;
+    EXPECT_TRUE(document.isObject()) << outcome.output;
+    EXPECT_GE(document.size(), 10u) << "sensors of the simulated desktop PC";
+}
+
+TEST(Package, TarballRunsUnpacked)
+{
+    const fs::path package = LINUX_PACKAGE;
+    if (!fs::exists(package))
+        GTEST_SKIP() << "needs " << package << " (cpack --preset default)";
+    ScratchDirectory download;
+    const fs::path folder = unpack(package, download.path);
+    EXPECT_EQ(filesIn(folder),
+              (std::set<std::string>{"CHANGELOG.md", "LICENSE", "README.md", "SHA256SUMS", "bin/HWiNFO64.dll",
+                                     "bin/consumer", "bin/sensor-bridge"}));
+    expectChecksumsMatch(folder);
+
+    const fs::path bin = folder / "bin";
+    ChildOutcome version = runChild({(bin / "consumer").string(), "--version"}, {}, 60s);
+    EXPECT_EQ(version.output, "consumer " VERSION "\n");
+
+    // The libsensors-backed library reports this machine's sensors, if any;
+    // the simulated one reports the same ones every time.
+    fs::copy_file(SIMULATED_LIBRARY, bin / "HWiNFO64.dll", fs::copy_options::overwrite_existing);
+    expectSnapshot(readOneSnapshot({(bin / "consumer").string(), "--once", "--json", "--timeout", "120"},
+                                   {(bin / "sensor-bridge").string()}, {}));
+}
+
+TEST(Package, ZipRunsUnpackedUnderWine)
+{
+    const fs::path package = windowsBin().parent_path() / ("sensor-bridge-" VERSION "-win64.zip");
+    if (!wineReady() || !fs::exists(package))
+        GTEST_SKIP() << "needs Wine and " << package << " (cpack --preset windows)";
+    ScratchDirectory download;
+    const fs::path folder = unpack(package, download.path);
+    EXPECT_EQ(filesIn(folder),
+              (std::set<std::string>{"CHANGELOG.md", "LICENSE", "README.md", "SHA256SUMS", "consumer.exe",
+                                     "sensor-bridge-task.xml", "sensor-bridge.exe"}));
+    expectChecksumsMatch(folder);
+    EXPECT_NE(contents(folder / "README.md").find("schtasks /Create"), std::string::npos)
+        << "the README's Windows section";
+
+    // Wine's schtasks refuses a definition its parser cannot read; it keeps
+    // neither the trigger nor the action, so this shows only that the file is
+    // one that schtasks takes.
+    const std::string definition = windowsPath(folder / "sensor-bridge-task.xml");
+    ChildOutcome created =
+        runChild(underWine("schtasks", {"/Create", "/F", "/TN", "sensor-bridge-test", "/XML", definition}),
+                 wineOptions(), 120s);
+    EXPECT_EQ(created.exitCode, 0) << created.output;
+    runChild(underWine("schtasks", {"/Delete", "/F", "/TN", "sensor-bridge-test"}), wineOptions(), 120s);
+
+    const fs::path consumer = folder / "consumer.exe";
+    ChildOutcome version = runChild(underWine(consumer, {"--version"}), wineOptions(), 60s);
+    EXPECT_EQ(version.output, "consumer " VERSION "\r\n");
+
+    fs::copy_file(windowsBin() / "HWiNFO64.dll", folder / "HWiNFO64.dll");
+    expectSnapshot(readOneSnapshot(underWine(consumer, {"--once", "--json", "--timeout", "120"}),
+                                   underWine(folder / "sensor-bridge.exe"), wineOptions()));
+}
+
+}  // namespace
