@@ -53,6 +53,7 @@ start=$SECONDS
     --disable-https --disable-doc --disable-examples --disable-curl
   make -j "$(nproc)" -C src/microhttpd
   make -C src/microhttpd install
+  make -C src/include install
 )
 [[ -f $prefix/lib/libmicrohttpd.a && -f $prefix/include/microhttpd.h ]] ||
   die "the install in $prefix lacks lib/libmicrohttpd.a or include/microhttpd.h"
