@@ -2,7 +2,9 @@
 """Writes the refresh fuzzer's seed inputs into corpus/ beside this script.
 
 The layout of an input is described at the top of refresh_fuzzer.cpp. The
-seeds are kept in the repository; run this again only to change them.
+seeds are kept in the repository; run this again only to change them. The
+other files in corpus/ are inputs that a long fuzzing run found, merged in
+with -merge=1 (see the README).
 """
 import pathlib
 import struct
