@@ -27,7 +27,7 @@ int startSensorBridge()
 {
     // A second copy ends here, silently. When no guard can be had at all the
     // system runs without one.
-    if (platform::takeInstanceGuard("Global\\QORA") == platform::Guard::alreadyHeld)
+    if (platform::takeInstanceGuard(instanceGuardName) == platform::Guard::alreadyHeld)
         std::exit(0);
 
     std::cout << "HWINFO!\n";

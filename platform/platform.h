@@ -1,7 +1,8 @@
 // The system's only door to the operating system. One header, two
-// implementations (win32.cpp and posix.cpp), chosen by the build. Everything
-// above this seam is plain data handling that tests can drive without any
-// operating-system object. Names are 8-bit text; the Windows side widens them.
+// implementations (win32.cpp and posix.cpp), chosen by the build. Start-up,
+// binding and openBlock come through here; the refresh itself needs only the
+// yield, so that tests drive it over a plain buffer and a table of their own.
+// Names are 8-bit text; the Windows side widens them.
 #pragma once
 
 #include <cstddef>

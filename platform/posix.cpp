@@ -4,6 +4,7 @@
 // shared-memory object of the same name with a leading slash.
 #include "platform/platform.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <charconv>
 #include <cstdio>

@@ -1,6 +1,7 @@
 #include "publish/snapshot_block.h"
 
 #include <algorithm>
+#include <array>
 #include <bit>
 #include <charconv>
 #include <cstdint>
@@ -90,7 +91,7 @@ Json::Value collectReadings(const SensorLibrary &library, std::int32_t sensor, v
             std::string_view label = terminatedText(record.label, sizeof record.label);
             Json::Value &wrapper = readings.append(Json::Value(Json::objectValue));
             Json::Value &entry = *wrapper.demand(label.data(), label.data() + label.size());
-            entry[typeKey] = Json::StaticString(readingTypeName(type).data());
+            entry[typeKey] = Json::StaticString(readingTypeName(static_cast<ReadingType>(type)).data());
             entry[valueKey] = Json::Value(value.data(), value.data() + value.size());
         }
         yieldProcessor();
@@ -170,7 +171,7 @@ void refreshBlock(const SensorLibrary &library, std::span<std::byte> block, void
 
 bool openBlock()
 {
-    std::span<std::byte> mapping = platform::openSharedBlock("shareMemory_QORAInfo");
+    std::span<std::byte> mapping = platform::openSharedBlock(blockName);
     if (mapping.size() < blockSize)
         return false;
     sharedBlock = mapping.first(blockSize);

@@ -7,6 +7,9 @@
 
 #include "sensors/sensor_library.h"
 
+// The consumer's block: its name, the part of it that every refresh rewrites,
+// and the line it starts with.
+inline constexpr const char *blockName = "shareMemory_QORAInfo";
 inline constexpr std::size_t blockSize = 0x100000;
 inline constexpr std::string_view blockHeader = "HWi32_GetNumberOfDetectedSensors:\n";
 

@@ -18,13 +18,24 @@ program_path=$(scripts/choose-library.sh "$bin")
 log=$(mktemp)
 consumer=
 program=
+# Ends both programs and removes the log. The programs' own exit statuses
+# (the bridge dies of the signal) are not this script's: a stop asked for by
+# Ctrl-C ends it with status 0.
 stop() {
   trap - EXIT INT TERM
-  [[ -n $program ]] && kill "$program" 2>/dev/null && wait "$program" 2>/dev/null
-  [[ -n $consumer ]] && kill -INT "$consumer" 2>/dev/null && wait "$consumer" 2>/dev/null
+  if [[ -n $program ]]; then
+    kill "$program" 2>/dev/null || true
+    wait "$program" 2>/dev/null || true
+  fi
+  if [[ -n $consumer ]]; then
+    # The consumer removes the block when it is interrupted.
+    kill -INT "$consumer" 2>/dev/null || true
+    wait "$consumer" 2>/dev/null || true
+  fi
   rm -f "$log"
 }
-trap stop EXIT INT TERM
+trap stop EXIT
+trap 'stop; exit 0' INT TERM
 
 # The consumer creates the block first; the program only opens it.
 "$bin/consumer" &

@@ -4,11 +4,12 @@
 
 SensorLibrary sensorLibrary;
 
-std::string_view readingTypeName(std::int32_t code)
+std::string_view readingTypeName(ReadingType type)
 {
     static constexpr std::string_view names[] = {
         "temperature", "voltage", "fan", "current", "power", "clock", "usage", "other",
     };
+    const auto code = static_cast<std::int32_t>(type);
     if (code < firstReadingType || code > lastReadingType)
         return {};
     return names[code - firstReadingType];
@@ -25,19 +26,19 @@ template <typename Entry> void resolveInto(void *library, int ordinal, Entry &sl
 
 bool bindSensorLibrary()
 {
-    void *library = platform::loadLibrary("HWiNFO64.dll");
+    void *library = platform::loadLibrary(sensorLibraryFileName);
     if (library == nullptr)
         return false;
 
     // Every ordinal is looked up, even after one is missing, and each slot is
     // tested once at the end.
-    resolveInto(library, 481, sensorLibrary.initEntry);
-    resolveInto(library, 360, sensorLibrary.spareEntry);
-    resolveInto(library, 994, sensorLibrary.countEntry);
-    resolveInto(library, 256, sensorLibrary.pollEntry);
-    resolveInto(library, 318, sensorLibrary.sensorEntry);
-    resolveInto(library, 802, sensorLibrary.nameEntry);
-    resolveInto(library, 714, sensorLibrary.readingEntry);
+    resolveInto(library, initOrdinal, sensorLibrary.initEntry);
+    resolveInto(library, spareOrdinal, sensorLibrary.spareEntry);
+    resolveInto(library, countOrdinal, sensorLibrary.countEntry);
+    resolveInto(library, pollOrdinal, sensorLibrary.pollEntry);
+    resolveInto(library, sensorOrdinal, sensorLibrary.sensorEntry);
+    resolveInto(library, nameOrdinal, sensorLibrary.nameEntry);
+    resolveInto(library, readingOrdinal, sensorLibrary.readingEntry);
 
     return sensorLibrary.initEntry != nullptr && sensorLibrary.spareEntry != nullptr &&
            sensorLibrary.countEntry != nullptr && sensorLibrary.pollEntry != nullptr &&

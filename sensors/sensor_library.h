@@ -6,7 +6,11 @@
 #include <cstdint>
 #include <string_view>
 
-// Reading type codes as the library takes them, 1 to 8.
+// The vendor's library, loaded by this bare file name.
+inline constexpr const char *sensorLibraryFileName = "HWiNFO64.dll";
+
+// Reading type codes as the library takes them, 1 to 8, in the order in which
+// a refresh asks for them.
 enum class ReadingType : std::int32_t {
     temperature = 1,
     voltage,
@@ -18,11 +22,12 @@ enum class ReadingType : std::int32_t {
     other,
 };
 
-inline constexpr std::int32_t firstReadingType = 1;
-inline constexpr std::int32_t lastReadingType = 8;
+inline constexpr std::int32_t firstReadingType = static_cast<std::int32_t>(ReadingType::temperature);
+inline constexpr std::int32_t lastReadingType = static_cast<std::int32_t>(ReadingType::other);
 
-// The name the snapshot writes for a type code; empty for a code outside 1..8.
-std::string_view readingTypeName(std::int32_t code);
+// The name the snapshot writes for a type ("temperature" to "other"); empty
+// for a value outside the enumeration.
+std::string_view readingTypeName(ReadingType type);
 
 // The 464-byte record that readingEntry fills. Only the valid flag, the value
 // and the label are read.
@@ -42,7 +47,16 @@ static_assert(offsetof(ReadingRecord, label) == 328);
 inline constexpr std::int32_t nameBufferSize = 1024;
 inline constexpr std::int32_t readingsPerType = 1024;
 
-// The seven entry points in resolution order, with the ordinal of each.
+// The ordinal of each entry point, in the order in which binding resolves them.
+inline constexpr int initOrdinal = 481;
+inline constexpr int spareOrdinal = 360;
+inline constexpr int countOrdinal = 994;
+inline constexpr int pollOrdinal = 256;
+inline constexpr int sensorOrdinal = 318;
+inline constexpr int nameOrdinal = 802;
+inline constexpr int readingOrdinal = 714;
+
+// The seven entry points, in resolution order.
 struct SensorLibrary {
     std::int32_t (*initEntry)(std::int32_t flags);
     void (*spareEntry)();
@@ -59,6 +73,6 @@ inline constexpr std::int32_t initFlags = 64;
 // The process-wide table, filled once by bindSensorLibrary.
 extern SensorLibrary sensorLibrary;
 
-// Loads "HWiNFO64.dll" and resolves all seven ordinals into sensorLibrary.
+// Loads sensorLibraryFileName and resolves all seven ordinals into sensorLibrary.
 // True only when the library loaded and every slot is filled.
 bool bindSensorLibrary();

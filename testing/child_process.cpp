@@ -4,6 +4,7 @@
 #include <csignal>
 #include <cstdlib>
 #include <cstring>
+#include <fstream>
 #include <utility>
 
 #include <fcntl.h>
@@ -172,6 +173,11 @@ ScratchDirectory::~ScratchDirectory()
 {
     std::error_code ignored;
     std::filesystem::remove_all(path, ignored);
+}
+
+TextFile::TextFile(const std::string &name, std::string_view text) : path((directory.path / name).string())
+{
+    std::ofstream(path, std::ios::binary) << text;
 }
 
 SharedObject::SharedObject(const char *objectName, std::size_t objectSize)

@@ -71,6 +71,14 @@ struct ScratchDirectory {
     std::filesystem::path path;
 };
 
+// A file with the given text in a scratch directory of its own, such as a
+// scenario for the simulated library.
+struct TextFile {
+    TextFile(const std::string &name, std::string_view text);
+    ScratchDirectory directory;
+    std::string path;
+};
+
 // The consumer's side of a POSIX shared-memory object: created with a size,
 // mapped, and removed when the value is destroyed.
 struct SharedObject {

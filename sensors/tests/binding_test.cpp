@@ -20,7 +20,7 @@ std::string probeWith(const fs::path &library)
     fs::copy_file(BIND_PROBE, directory.path / "bind_probe");
     if (!library.empty())
         fs::copy_file(library, directory.path / "HWiNFO64.dll");
-    ChildOutcome outcome = runChild({(directory.path / "bind_probe").string()}, {}, 10s);
+    ChildOutcome outcome = runChild({(directory.path / "bind_probe").string()}, {}, 60s);
     EXPECT_TRUE(outcome.exited);
     return outcome.output;
 }

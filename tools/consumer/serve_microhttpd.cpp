@@ -257,9 +257,10 @@ MetricsServer::MetricsServer(const Endpoint &endpoint) : state_(std::make_unique
         return;
     }
     // One thread runs the event loop (epoll on Linux, poll or select
-    // elsewhere) for every connection. The library's default address reuse is
-    // SO_REUSEADDR without SO_REUSEPORT, so a second consumer cannot share the
-    // port and answer every other scrape from its own block.
+    // elsewhere) for every connection. The library's default address reuse
+    // (SO_REUSEADDR on POSIX, none on Windows, never SO_REUSEPORT) keeps a
+    // second consumer from sharing the port and answering every other scrape
+    // from its own block.
     const unsigned flags = MHD_USE_AUTO_INTERNAL_THREAD | (address.ss_family == AF_INET6 ? MHD_USE_IPv6 : 0);
     state.daemon =
         MHD_start_daemon(flags, 0, nullptr, nullptr, answer, &state.serving, MHD_OPTION_SOCK_ADDR,

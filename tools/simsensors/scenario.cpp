@@ -204,12 +204,11 @@ std::optional<double> parseValue(std::string_view text)
     return value;
 }
 
-// The tokens of one line after its keyword, read in order. A read that fails
-// leaves the problem to report.
+// The tokens of one line after its keyword, read in order. Like every step
+// of the parser, each read returns the problem it found, or an empty string.
 struct Cursor {
     std::span<const Token> tokens;
     std::size_t at = 0;
-    std::string problem;
 };
 
 const Token *next(Cursor &cursor)
@@ -217,55 +216,49 @@ const Token *next(Cursor &cursor)
     return cursor.at < cursor.tokens.size() ? &cursor.tokens[cursor.at++] : nullptr;
 }
 
-bool fail(Cursor &cursor, std::string problem)
-{
-    cursor.problem = std::move(problem);
-    return false;
-}
-
-bool readEnd(Cursor &cursor)
+std::string readEnd(Cursor &cursor)
 {
     const Token *extra = next(cursor);
-    return extra == nullptr || fail(cursor, "unexpected \"" + extra->text + "\" at the end");
+    return extra == nullptr ? "" : "unexpected \"" + extra->text + "\" at the end";
 }
 
-bool readInteger(Cursor &cursor, std::string_view what, std::int64_t min, std::int64_t max, std::int32_t &out)
+std::string readInteger(Cursor &cursor, std::string_view what, std::int64_t min, std::int64_t max,
+                        std::int32_t &out)
 {
     const Token *token = next(cursor);
     const auto value = token && !token->quoted ? parseInteger(token->text) : std::nullopt;
-    if (!value || *value < min || *value > max) {
-        return fail(cursor, std::string(what) + " must be an integer from " + std::to_string(min) + " to " +
-                                std::to_string(max));
-    }
+    if (!value || *value < min || *value > max)
+        return std::string(what) + " must be an integer from " + std::to_string(min) + " to " +
+               std::to_string(max);
     out = static_cast<std::int32_t>(*value);
-    return true;
+    return {};
 }
 
 // A quoted string, or "fill" and a quoted string repeated to fill the whole
 // buffer with no room for a NUL.
-bool readText(Cursor &cursor, std::string_view what, std::size_t capacity, std::string &out)
+std::string readText(Cursor &cursor, std::string_view what, std::size_t capacity, std::string &out)
 {
     const Token *token = next(cursor);
     const bool fill = token && !token->quoted && token->text == "fill";
     if (fill)
         token = next(cursor);
     if (!token || !token->quoted)
-        return fail(cursor, "expected the " + std::string(what) + " in quotes");
+        return "expected the " + std::string(what) + " in quotes";
     if (fill) {
         if (token->text.empty())
-            return fail(cursor, "fill needs a non-empty string");
+            return "fill needs a non-empty string";
         out.clear();
         while (out.size() < capacity)
             out += token->text;
         out.resize(capacity);
-        return true;
+        return {};
     }
     if (token->text.size() >= capacity) {
-        return fail(cursor, std::string(what) + " is longer than " + std::to_string(capacity - 1) +
-                                " bytes; use fill for a buffer without NUL");
+        return std::string(what) + " is longer than " + std::to_string(capacity - 1) +
+               " bytes; use fill for a buffer without NUL";
     }
     out = token->text;
-    return true;
+    return {};
 }
 
 std::int32_t typeCode(const Token *token)
@@ -299,8 +292,8 @@ std::string parseReading(Cursor &cursor, Scenario &scenario)
         return "no reading index after 1023 is left for this type";
     }
     Reading reading;
-    if (!readText(cursor, "label", labelCapacity, reading.label))
-        return cursor.problem;
+    if (std::string problem = readText(cursor, "label", labelCapacity, reading.label); !problem.empty())
+        return problem;
     const Token *valueToken = next(cursor);
     const auto value = valueToken && !valueToken->quoted ? parseValue(valueToken->text) : std::nullopt;
     if (!value)
@@ -329,41 +322,43 @@ std::string parseReading(Cursor &cursor, Scenario &scenario)
 std::string parseLine(std::span<const Token> tokens, Scenario &scenario)
 {
     const Token &keyword = tokens.front();
-    Cursor cursor{tokens.subspan(1), 0, {}};
+    Cursor cursor{tokens.subspan(1), 0};
     if (keyword.quoted)
         return "expected a keyword, found a string";
     if (keyword.text == "sensor") {
         Sensor sensor;
-        if (!readText(cursor, "sensor name", nameCapacity, sensor.name) || !readEnd(cursor)) {
-            return cursor.problem;
-        }
-        scenario.sensors.push_back(std::move(sensor));
-        return {};
+        std::string problem = readText(cursor, "sensor name", nameCapacity, sensor.name);
+        if (problem.empty())
+            problem = readEnd(cursor);
+        if (problem.empty())
+            scenario.sensors.push_back(std::move(sensor));
+        return problem;
     }
     if (keyword.text == "reading")
         return parseReading(cursor, scenario);
     if (keyword.text == "count") {
         std::int32_t count = 0;
-        if (!readInteger(cursor, "count", int32Min, int32Max, count) || !readEnd(cursor)) {
-            return cursor.problem;
-        }
-        scenario.count = count;
-        return {};
+        std::string problem = readInteger(cursor, "count", int32Min, int32Max, count);
+        if (problem.empty())
+            problem = readEnd(cursor);
+        if (problem.empty())
+            scenario.count = count;
+        return problem;
     }
     if (keyword.text == "init-fail") {
-        if (!readInteger(cursor, "init-fail error", 1, int32Max, scenario.initError) || !readEnd(cursor)) {
-            return cursor.problem;
-        }
-        return {};
+        std::string problem = readInteger(cursor, "init-fail error", 1, int32Max, scenario.initError);
+        return problem.empty() ? readEnd(cursor) : problem;
     }
     if (keyword.text == "generate") {
         std::int32_t sensors = 0;
         std::int32_t readings = 0;
-        if (!readInteger(cursor, "generated sensors", 1, maxGeneratedSensors, sensors) ||
-            !readInteger(cursor, "generated readings", 0, maxGeneratedReadings, readings) ||
-            !readEnd(cursor)) {
-            return cursor.problem;
-        }
+        std::string problem = readInteger(cursor, "generated sensors", 1, maxGeneratedSensors, sensors);
+        if (problem.empty())
+            problem = readInteger(cursor, "generated readings", 0, maxGeneratedReadings, readings);
+        if (problem.empty())
+            problem = readEnd(cursor);
+        if (!problem.empty())
+            return problem;
         if (readings > std::int64_t{sensors} * typeCount * readingSlots) {
             return "generated readings exceed 8192 per sensor";
         }
@@ -374,6 +369,11 @@ std::string parseLine(std::span<const Token> tokens, Scenario &scenario)
 }
 
 }  // namespace
+
+Scenario defaultScenario()
+{
+    return parseScenario(defaultScenarioText).scenario;
+}
 
 ParseResult parseScenario(std::string_view text)
 {

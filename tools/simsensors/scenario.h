@@ -70,7 +70,11 @@ const Reading *findReading(const Scenario &scenario, std::int32_t type, std::int
 double valueAt(const Reading &reading, std::int32_t sensor, std::int32_t type, std::int32_t index,
                std::uint64_t polls);
 
-// A desktop PC: an 8-core CPU, a graphics card, a motherboard and two drives.
+// The text of the built-in scenario: a desktop PC with an 8-core CPU, a
+// graphics card, a motherboard and two drives (default.scenario).
+extern const std::string_view defaultScenarioText;
+
+// The built-in scenario, parsed from defaultScenarioText.
 Scenario defaultScenario();
 
 // Appends sensors generated for size tests, with readings spread round-robin

@@ -3,15 +3,14 @@
 // loopback, and a second consumer attached to the first one's mapping.
 #include "http_client.h"
 #include "testing/child_process.h"
+#include "testing/wine.h"
 
 #include <gtest/gtest.h>
 
-#include <algorithm>
 #include <chrono>
 #include <cstdlib>
 #include <deque>
 #include <filesystem>
-#include <fstream>
 #include <functional>
 #include <string>
 #include <thread>
@@ -22,60 +21,6 @@ namespace {
 namespace fs = std::filesystem;
 using namespace std::chrono_literals;
 using Clock = std::chrono::steady_clock;
-
-const fs::path windowsBin = WINDOWS_BIN;
-const fs::path wine = WINE;
-const fs::path wineServer = WINESERVER;
-
-ChildOptions wineOptions(std::vector<std::string> extra = {})
-{
-    ChildOptions options;
-    options.mergeErrors = true;
-    options.environment = {"WINEPREFIX=" WINE_PREFIX, "WINEDEBUG=-all"};
-    options.environment.insert(options.environment.end(), extra.begin(), extra.end());
-    return options;
-}
-
-bool wineReady = false;
-
-// A Wine prefix set up once, with a server that stays up while the tests run
-// so that each program starts quickly.
-class WineEnvironment : public testing::Environment {
-  public:
-    void SetUp() override
-    {
-        if (!fs::exists(wine) || !fs::exists(windowsBin / "consumer.exe") ||
-            !fs::exists(windowsBin / "sensor-bridge.exe"))
-            return;
-        wineReady = true;
-        runQuietly({wineServer.string(), "-p"});
-        runQuietly({wine.string(), "cmd", "/c", "exit"});
-    }
-    void TearDown() override
-    {
-        if (wineReady)
-            runQuietly({wineServer.string(), "-k"});
-    }
-
-  private:
-    // Runs a Wine program to its end with its output discarded: the servers
-    // it starts would hold a pipe open long after it ended.
-    static void runQuietly(std::vector<std::string> arguments)
-    {
-        arguments.insert(arguments.begin(), {"/bin/sh", "-c", "\"$@\" >/dev/null 2>&1", "sh"});
-        runChild(arguments, wineOptions(), 120s);
-    }
-};
-
-const auto *registered = testing::AddGlobalTestEnvironment(new WineEnvironment);
-
-// The path of a Linux file as a Windows program under Wine sees it.
-std::string windowsPath(const fs::path &path)
-{
-    std::string text = "Z:" + path.string();
-    std::replace(text.begin(), text.end(), '/', '\\');
-    return text;
-}
 
 // Checks the condition every 200 ms until it holds or the time is up.
 bool eventually(Clock::duration limit, const std::function<bool()> &condition)
@@ -103,10 +48,8 @@ class ConsumerUnderWine : public testing::Test {
   protected:
     void SetUp() override
     {
-        if (!wineReady)
-            GTEST_SKIP() << "needs " << wine << " and the Windows build in " << windowsBin;
-        std::ofstream(scenario.path / "scenario")
-            << "sensor \"cpu\"\nreading temperature \"Core 0\" 41 drift 5\n";
+        if (!wineReady() || !fs::exists(windowsBin() / "consumer.exe"))
+            GTEST_SKIP() << "needs Wine and the Windows build in " << windowsBin();
     }
     void TearDown() override
     {
@@ -115,9 +58,9 @@ class ConsumerUnderWine : public testing::Test {
     }
     ChildProcess &start(const std::string &program, std::vector<std::string> arguments = {})
     {
-        arguments.insert(arguments.begin(), {wine.string(), (windowsBin / program).string()});
-        children.push_back(startChild(
-            arguments, wineOptions({"HWINFO_SIM_SCENARIO=" + windowsPath(scenario.path / "scenario")})));
+        ChildOptions options = wineOptions({"HWINFO_SIM_SCENARIO=" + windowsPath(scenario.path)});
+        options.mergeErrors = true;
+        children.push_back(startChild(underWine(windowsBin() / program, std::move(arguments)), options));
         return children.back();
     }
     // Starts consumer.exe --serve on a free port with the arguments given;
@@ -139,7 +82,8 @@ class ConsumerUnderWine : public testing::Test {
             return sample(body, "sensor_bridge_snapshot_fresh") == fresh;
         });
     }
-    ScratchDirectory scenario;
+    // One drifting reading is all it takes to see the block change.
+    TextFile scenario{"scenario", "sensor \"cpu\"\nreading temperature \"Core 0\" 41 drift 5\n"};
     std::deque<ChildProcess> children;  // keeps references valid as it grows
 };
 
@@ -172,10 +116,12 @@ TEST_F(ConsumerUnderWine, AttachesToAMappingThatExistsAndLeavesIt)
 
     // A second one opens it as it is, and takes a new snapshot from it.
     ScratchDirectory dump;
-    ChildProcess second =
-        startChild({wine.string(), (windowsBin / "consumer.exe").string(), "--once", "--dump",
-                    windowsPath(dump.path / "block.bin"), "--timeout", "60", "--size", "65536"},
-                   wineOptions());
+    ChildOptions options = wineOptions();
+    options.mergeErrors = true;
+    ChildProcess second = startChild(
+        underWine(windowsBin() / "consumer.exe", {"--once", "--dump", windowsPath(dump.path / "block.bin"),
+                                                  "--timeout", "60", "--size", "65536"}),
+        options);
     const ChildOutcome outcome = finishChild(second, 120s);
     EXPECT_TRUE(outcome.exited);
     EXPECT_EQ(outcome.exitCode, 0) << outcome.output;

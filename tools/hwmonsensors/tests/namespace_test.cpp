@@ -39,13 +39,13 @@ TEST_P(InPrivateNamespace, Passes)
         GTEST_SKIP() << "unshare is not installed";
     ChildOptions options;
     options.mergeErrors = true;
-    const ChildOutcome probe = runChild({unshare, "-mn", "true"}, options, 10s);
+    const ChildOutcome probe = runChild({unshare, "-mn", "true"}, options, 60s);
     if (!probe.exited || probe.exitCode != 0)
         GTEST_SKIP() << "unshare -mn fails: " << probe.output;
 
     const std::string filter = std::string("--gtest_filter=FakeTree.") + GetParam();
     const ChildOutcome outcome =
-        runChild({unshare, "-mn", "/bin/bash", PRIVATE_MOUNTS, TREE_TESTS, filter}, options, 120s);
+        runChild({unshare, "-mn", "/bin/bash", PRIVATE_MOUNTS, TREE_TESTS, filter}, options, 900s);
     if (outcome.exited && outcome.exitCode == 77)
         GTEST_SKIP() << outcome.output;
     EXPECT_TRUE(outcome.exited && outcome.exitCode == 0) << outcome.output;

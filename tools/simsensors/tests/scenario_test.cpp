@@ -205,6 +205,8 @@ TEST(ScenarioFile, LoadNamesTheFileInItsErrors)
 
 TEST(DefaultScenario, IsADesktopPcWhoseValuesDrift)
 {
+    const ParseResult parsed = parseScenario(defaultScenarioText);
+    ASSERT_EQ(parsed.line, 0) << parsed.problem;
     const Scenario s = defaultScenario();
     EXPECT_GE(s.sensors.size(), 10u);
     int readings = 0;
