@@ -81,8 +81,9 @@ function drawSpark(reading) {
   const low = Math.min(...finite);
   const high = Math.max(...finite);
   const span = high - low || 1;
-  const step = width / Math.max(sparkPoints - 1, 1);
-  const offset = (sparkPoints - points.length) * step;
+  // Spread over the width: a reading that appeared a moment ago shows what
+  // it has so far.
+  const step = width / Math.max(points.length - 1, 1);
   context.strokeStyle = palette[0];
   context.lineWidth = scale;
   context.beginPath();
@@ -92,7 +93,7 @@ function drawSpark(reading) {
       drawing = false;
       return;
     }
-    const x = offset + index * step;
+    const x = index * step;
     const y = height - scale - ((value - low) / span) * (height - 2 * scale);
     if (drawing) context.lineTo(x, y);
     else context.moveTo(x, y);
