@@ -107,11 +107,15 @@ std::string renderStatusJson(std::uint64_t sequence, const std::optional<Snapsho
 
 HistoryExtract extractHistory(const History &history, std::span<const std::uint64_t> ids, std::size_t points)
 {
-    HistoryExtract extract{history.sequence, latest(history.times, points), {}};
     const std::unordered_set<std::uint64_t> wanted(ids.begin(), ids.end());
+    std::vector<const ReadingHistory *> chosen;
     for (const auto &[key, reading] : history.readings)
         if (wanted.empty() || wanted.contains(reading.id))
-            extract.readings.emplace_back(reading.id, latest(reading.values, points));
+            chosen.push_back(&reading);
+    points = std::min(points, extractLimit / std::max<std::size_t>(chosen.size(), 1));
+    HistoryExtract extract{history.sequence, latest(history.times, points), {}};
+    for (const ReadingHistory *reading : chosen)
+        extract.readings.emplace_back(reading->id, latest(reading->values, points));
     std::ranges::sort(extract.readings, {}, &std::pair<std::uint64_t, std::vector<float>>::first);
     return extract;
 }

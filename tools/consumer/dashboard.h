@@ -41,8 +41,13 @@ struct HistoryExtract {
     std::vector<std::pair<std::uint64_t, std::vector<float>>> readings;
 };
 
+// The most values one extract holds: the last two minutes of 2000 readings,
+// and a whole history of 250. Rendering more would hold up the server's one
+// thread for long, and take far more memory than the history itself.
+inline constexpr std::size_t extractLimit = 250'000;
+
 // The last `points` snapshots of the readings with the given ids (of every
-// reading when none are given).
+// reading when none are given), fewer when that would pass extractLimit.
 HistoryExtract extractHistory(const History &history, std::span<const std::uint64_t> ids, std::size_t points);
 
 // {"sequence", "times": [Unix seconds], "readings": [{"id", "values": [number

@@ -74,6 +74,24 @@ TEST(History, KeepsTheLatestValuesOfEachReadingUnderAStableId)
     EXPECT_GT(after.readings[1].first, secondId);
 }
 
+TEST(History, GivesFewerPointsWhenTheExtractWouldGrowTooLarge)
+{
+    const std::size_t count = extractLimit / historyLength + 10;
+    std::vector<Reading> many;
+    for (std::size_t i = 0; i < count; ++i)
+        many.push_back({"Reading " + std::to_string(i), "other", "1"});
+    const Snapshot snapshot = oneSensor(std::move(many));
+    History history;
+    for (std::size_t i = 0; i < historyLength; ++i)
+        recordSnapshot(history, snapshot, static_cast<double>(i));
+    const HistoryExtract all = extractHistory(history, {}, historyLength);
+    ASSERT_EQ(all.readings.size(), count);
+    EXPECT_EQ(all.times.size(), extractLimit / count);
+    EXPECT_EQ(all.readings[0].second.size(), extractLimit / count);
+    const std::uint64_t one[] = {all.readings[0].first};
+    EXPECT_EQ(extractHistory(history, one, historyLength).times.size(), historyLength);
+}
+
 TEST(DashboardJson, IsValidUtf8WithNamesAsTextAndNullsForNonNumbers)
 {
     Snapshot snapshot;
