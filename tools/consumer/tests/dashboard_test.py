@@ -156,7 +156,7 @@ reading clock "</td></tr><tr><td>row" 3600 drift 10
 '''
 
 
-def test_escaping(browser, port, bridge):
+def test_escaping(browser, port, _bridge):
     browser.get(f"http://127.0.0.1:{port}/")
     eventually(lambda: len(shown_sensors(browser)) == 2, "both hostile sensors")
     assert shown_sensors(browser) == ['<b>bold</b> & "amp"', "<script>window.injected=1</script>"], \
@@ -182,7 +182,6 @@ def test_escaping(browser, port, bridge):
     assert browser.execute_script("return window.injected === undefined")
     errors = console_errors(browser)
     assert not errors, errors
-    del bridge
 
 
 def main():
