@@ -11,7 +11,10 @@ cd "$repo"
 source scripts/packages.sh
 ensure_packages "${native_packages[@]}" libgtest-dev libgmock-dev \
   g++-mingw-w64-x86-64 wine64 dpkg-dev lm-sensors libmicrohttpd-dev prometheus \
-  libbenchmark-dev clang libclang-rt-14-dev
+  libbenchmark-dev clang libclang-rt-14-dev chromium chromium-driver python3-selenium
+# npm installs the dashboard's charting library; a Node.js that brings its own
+# npm needs no Debian package.
+command -v npm >/dev/null || ensure_packages npm
 
 scripts/build-jsoncpp-windows.sh
 scripts/build-microhttpd-windows.sh

@@ -16,15 +16,7 @@ namespace {
 std::string labelValue(std::string_view bytes)
 {
     std::string out;
-    out.reserve(bytes.size());
-    while (!bytes.empty()) {
-        const std::size_t length = utf8SequenceLength(bytes);
-        if (length == 0) {
-            out += "\xef\xbf\xbd";
-            bytes.remove_prefix(1);
-            continue;
-        }
-        const char c = bytes.front();
+    for (const char c : wellFormedUtf8(bytes)) {
         if (c == '\\')
             out += "\\\\";
         else if (c == '"')
@@ -32,8 +24,7 @@ std::string labelValue(std::string_view bytes)
         else if (c == '\n')
             out += "\\n";
         else
-            out += bytes.substr(0, length);
-        bytes.remove_prefix(length);
+            out += c;
     }
     return out;
 }
@@ -89,6 +80,11 @@ std::string renderReadings(const Snapshot &snapshot)
     return out;
 }
 
+bool isFresh(const std::optional<SnapshotAge> &age)
+{
+    return age && !age->old && age->seconds <= freshSeconds;
+}
+
 std::string renderFreshness(const std::optional<SnapshotAge> &age)
 {
     std::string out;
@@ -100,9 +96,8 @@ std::string renderFreshness(const std::optional<SnapshotAge> &age)
                            "Seconds since the block last changed to a new valid snapshot.") +
                "sensor_bridge_snapshot_age_seconds " + fixed(age->seconds) + '\n';
     }
-    const bool fresh = age && !age->old && age->seconds <= freshSeconds;
     const std::string help =
         "1 while the block changed within the last " + std::to_string(freshSeconds) + " seconds, else 0.";
     return out + gaugeHeader("sensor_bridge_snapshot_fresh", help) + "sensor_bridge_snapshot_fresh " +
-           (fresh ? "1" : "0") + '\n';
+           (isFresh(age) ? "1" : "0") + '\n';
 }

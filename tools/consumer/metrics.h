@@ -31,6 +31,10 @@ struct SnapshotAge {
     bool old = false;
 };
 
+// Whether the block changed to a new snapshot at most freshSeconds ago: never
+// before the first snapshot, nor for an old one.
+bool isFresh(const std::optional<SnapshotAge> &age);
+
 // The gauges that tell whether the bridge still publishes: the snapshot's
 // timestamp and age, and sensor_bridge_snapshot_fresh. Before the first
 // snapshot (no age) only the fresh gauge is given, as 0; an old snapshot is

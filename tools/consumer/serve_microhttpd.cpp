@@ -1,6 +1,9 @@
 #include "serve.h"
 
+#include "dashboard.h"
+#include "history.h"
 #include "metrics.h"
+#include "page.h"
 
 #ifdef _WIN32
 #include <winsock2.h>
@@ -15,43 +18,148 @@
 
 #include <algorithm>
 #include <array>
+#include <charconv>
+#include <cstdint>
 #include <chrono>
 #include <cstring>
 #include <mutex>
+#include <optional>
+#include <string_view>
+#include <vector>
 
 namespace {
 
-// A snapshot as served: its readings rendered once, and when it appeared.
+// A snapshot as served: its readings and its dashboard document rendered
+// once, and when it appeared.
 struct Published {
     std::string readings;
+    std::string snapshotJson;
+    std::uint64_t sequence = 0;
     std::chrono::system_clock::time_point wallTime;
     std::chrono::steady_clock::time_point steadyTime;
     bool old = false;
 };
 
-std::string metricsText(const Published *published)
+// What the event loop's thread and the one that publishes share.
+struct Serving {
+    std::mutex mutex;
+    // Replaced whole for each snapshot, so that a request holds on to the one
+    // it started with while the next is published.
+    std::shared_ptr<const Published> published;
+    History history;
+};
+
+struct Answer {
+    unsigned status = MHD_HTTP_OK;
+    std::string body;
+};
+
+std::shared_ptr<const Published> lastPublished(Serving &serving)
+{
+    const std::lock_guard lock(serving.mutex);
+    return serving.published;
+}
+
+// The age comes from the steady clock, so that a clock change does not make a
+// stopped bridge look fresh or a running one stale.
+std::optional<SnapshotAge> ageOf(const Published *published)
 {
     if (published == nullptr)
-        return renderFreshness(std::nullopt);
-    // The age comes from the steady clock, so that a clock change does not
-    // make a stopped bridge look fresh or a running one stale.
+        return std::nullopt;
     const double seconds =
         std::chrono::duration<double>(std::chrono::steady_clock::now() - published->steadyTime).count();
     const double timestamp = std::chrono::duration<double>(published->wallTime.time_since_epoch()).count();
-    return renderFreshness(SnapshotAge{timestamp, seconds, published->old}) + published->readings;
+    return SnapshotAge{timestamp, seconds, published->old};
 }
 
-// A page the server answers with GET and HEAD: rendered for each request
-// from the last published snapshot (null before the first).
+Answer metricsText(Serving &serving, MHD_Connection *)
+{
+    const std::shared_ptr<const Published> published = lastPublished(serving);
+    return {MHD_HTTP_OK, renderFreshness(ageOf(published.get())) + (published ? published->readings : "")};
+}
+
+Answer page(Serving &, MHD_Connection *)
+{
+    return {MHD_HTTP_OK, std::string(dashboardPage)};
+}
+
+Answer status(Serving &serving, MHD_Connection *)
+{
+    const std::shared_ptr<const Published> published = lastPublished(serving);
+    return {MHD_HTTP_OK, renderStatusJson(published ? published->sequence : 0, ageOf(published.get()))};
+}
+
+Answer snapshot(Serving &serving, MHD_Connection *)
+{
+    const std::shared_ptr<const Published> published = lastPublished(serving);
+    if (published)
+        return {MHD_HTTP_OK, published->snapshotJson};
+    return {MHD_HTTP_OK, renderSnapshotJson({}, {}, 0, false)};
+}
+
+// A query argument as a number, when it is one; `fallback` when it is absent.
+std::optional<std::uint64_t> argument(std::string_view text, std::uint64_t fallback)
+{
+    if (text.empty())
+        return fallback;
+    std::uint64_t value = 0;
+    const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value);
+    return error == std::errc{} && end == text.data() + text.size() ? std::optional(value) : std::nullopt;
+}
+
+std::string_view query(MHD_Connection *connection, const char *name)
+{
+    const char *value = MHD_lookup_connection_value(connection, MHD_GET_ARGUMENT_KIND, name);
+    return value != nullptr ? value : "";
+}
+
+// GET /api/history?points=N&ids=A,B,C: the last N snapshots (all that are
+// kept by default) of the readings with those ids (every one by default).
+Answer history(Serving &serving, MHD_Connection *connection)
+{
+    const std::optional<std::uint64_t> points = argument(query(connection, "points"), historyLength);
+    std::vector<std::uint64_t> ids;
+    std::string_view list = query(connection, "ids");
+    bool valid = points.has_value();
+    while (valid && !list.empty()) {
+        const std::size_t comma = list.find(',');
+        const std::optional<std::uint64_t> id = argument(list.substr(0, comma), 0);
+        valid = id && *id > 0;
+        if (valid)
+            ids.push_back(*id);
+        list = comma == std::string_view::npos ? std::string_view() : list.substr(comma + 1);
+    }
+    if (!valid)
+        return {MHD_HTTP_BAD_REQUEST, renderErrorJson("points and ids must be numbers, ids comma-separated")};
+    HistoryExtract extract;
+    {
+        const std::lock_guard lock(serving.mutex);
+        extract = extractHistory(serving.history, ids, static_cast<std::size_t>(*points));
+    }
+    return {MHD_HTTP_OK, renderHistoryJson(extract)};
+}
+
+// A page the server answers with GET and HEAD.
 struct Route {
     std::string_view path;
     std::string_view contentType;
-    std::string (*render)(const Published *);
+    Answer (*answer)(Serving &, MHD_Connection *);
 };
 
+constexpr std::string_view htmlContentType = "text/html; charset=utf-8";
+
 constexpr std::array routes{
+    Route{"/", htmlContentType, page},
     Route{"/metrics", metricsContentType, metricsText},
+    Route{"/api/status", jsonContentType, status},
+    Route{"/api/snapshot", jsonContentType, snapshot},
+    Route{"/api/history", jsonContentType, history},
 };
+
+// The page runs only its own inline script and style, and talks only to this
+// server: even a name that got past the page's escaping could load nothing.
+constexpr const char *pagePolicy = "default-src 'none'; script-src 'unsafe-inline'; "
+                                   "style-src 'unsafe-inline'; img-src data:; connect-src 'self'";
 
 // Limits that keep slow or hostile clients from holding the server: every
 // connection is served by one event loop, an idle or half-sent one is dropped
@@ -74,6 +182,10 @@ MHD_Result reply(MHD_Connection *connection, unsigned status, std::string body, 
     MHD_add_response_header(response, MHD_HTTP_HEADER_CONTENT_TYPE, std::string(contentType).c_str());
     if (allow != nullptr)
         MHD_add_response_header(response, MHD_HTTP_HEADER_ALLOW, allow);
+    MHD_add_response_header(response, "X-Content-Type-Options", "nosniff");
+    MHD_add_response_header(response, MHD_HTTP_HEADER_CACHE_CONTROL, "no-store");
+    if (contentType == htmlContentType)
+        MHD_add_response_header(response, "Content-Security-Policy", pagePolicy);
     const MHD_Result queued = MHD_queue_response(connection, status, response);
     MHD_destroy_response(response);
     return queued;
@@ -105,8 +217,7 @@ struct MetricsServer::State {
     MHD_Daemon *daemon = nullptr;
     std::string error;
     int port = -1;
-    std::mutex mutex;
-    std::shared_ptr<const Published> published;
+    Serving serving;
 };
 
 MetricsServer::MetricsServer(const Endpoint &endpoint) : state_(std::make_unique<State>())
@@ -119,7 +230,7 @@ MetricsServer::MetricsServer(const Endpoint &endpoint) : state_(std::make_unique
     const MHD_AccessHandlerCallback answer = [](void *cls, MHD_Connection *connection, const char *url,
                                                 const char *method, const char *, const char *,
                                                 size_t *uploadSize, void **requestState) {
-        auto &serving = *static_cast<State *>(cls);
+        auto &serving = *static_cast<Serving *>(cls);
         const auto route = std::ranges::find(routes, std::string_view(url), &Route::path);
         if (route == routes.end())
             return reply(connection, MHD_HTTP_NOT_FOUND, "not found\n", "text/plain");
@@ -137,13 +248,8 @@ MetricsServer::MetricsServer(const Endpoint &endpoint) : state_(std::make_unique
             *uploadSize = 0;
             return MHD_YES;
         }
-        // Only the pointer is taken under the lock; rendering happens outside it.
-        std::shared_ptr<const Published> published;
-        {
-            const std::lock_guard lock(serving.mutex);
-            published = serving.published;
-        }
-        return reply(connection, MHD_HTTP_OK, route->render(published.get()), route->contentType);
+        Answer answered = route->answer(serving, connection);
+        return reply(connection, answered.status, std::move(answered.body), route->contentType);
     };
     sockaddr_storage address{};
     if (!socketAddress(endpoint, address)) {
@@ -157,7 +263,7 @@ MetricsServer::MetricsServer(const Endpoint &endpoint) : state_(std::make_unique
     // from its own block.
     const unsigned flags = MHD_USE_AUTO_INTERNAL_THREAD | (address.ss_family == AF_INET6 ? MHD_USE_IPv6 : 0);
     state.daemon =
-        MHD_start_daemon(flags, 0, nullptr, nullptr, answer, &state, MHD_OPTION_SOCK_ADDR,
+        MHD_start_daemon(flags, 0, nullptr, nullptr, answer, &state.serving, MHD_OPTION_SOCK_ADDR,
                          reinterpret_cast<sockaddr *>(&address), MHD_OPTION_CONNECTION_TIMEOUT,
                          connectionTimeoutSeconds, MHD_OPTION_CONNECTION_LIMIT, connectionLimit,
                          MHD_OPTION_CONNECTION_MEMORY_LIMIT, connectionMemoryLimit, MHD_OPTION_END);
@@ -188,8 +294,21 @@ int MetricsServer::port() const
 
 void MetricsServer::publish(const Snapshot &snapshot, bool old)
 {
-    auto published = std::make_shared<const Published>(Published{
-        renderReadings(snapshot), std::chrono::system_clock::now(), std::chrono::steady_clock::now(), old});
-    const std::lock_guard lock(state_->mutex);
-    state_->published = std::move(published);
+    const auto wallTime = std::chrono::system_clock::now();
+    const double unixTime = std::chrono::duration<double>(wallTime.time_since_epoch()).count();
+    Serving &serving = state_->serving;
+    // Only this thread changes the history; requests read it under the lock.
+    std::string snapshotJson;
+    std::uint64_t sequence = 0;
+    {
+        const std::lock_guard lock(serving.mutex);
+        recordSnapshot(serving.history, snapshot, unixTime);
+        sequence = serving.history.sequence;
+    }
+    snapshotJson = renderSnapshotJson(snapshot, serving.history, unixTime, old);
+    auto published = std::make_shared<const Published>(Published{renderReadings(snapshot),
+                                                                 std::move(snapshotJson), sequence, wallTime,
+                                                                 std::chrono::steady_clock::now(), old});
+    const std::lock_guard lock(serving.mutex);
+    serving.published = std::move(published);
 }

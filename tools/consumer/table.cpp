@@ -24,10 +24,24 @@ std::string counted(std::size_t count, std::string_view noun)
     return std::to_string(count) + ' ' + std::string(noun) + (count == 1 ? "" : "s");
 }
 
-// Calls `visit` with the index of each sensor, each of its readings, and the
-// reading's statistics key. The parts of a key carry their lengths, so that
-// no bytes in a name can make two readings' keys alike; readings of one
-// sensor with the same label and type are counted apart.
+// A statistic in the "%f" form that the bridge publishes values in.
+std::string number(double value)
+{
+    char buffer[64];
+    return {buffer, std::to_chars(buffer, buffer + sizeof buffer, value, std::chars_format::fixed, 6).ptr};
+}
+
+}  // namespace
+
+std::optional<double> finiteValue(std::string_view text)
+{
+    double value = 0;
+    const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value);
+    if (error != std::errc{} || end != text.data() + text.size() || !std::isfinite(value))
+        return std::nullopt;
+    return value;
+}
+
 void forEachReading(const Snapshot &snapshot,
                     const std::function<void(std::size_t, const Reading &, const std::string &key)> &visit)
 {
@@ -44,24 +58,13 @@ void forEachReading(const Snapshot &snapshot,
     }
 }
 
-// The published value as a number, when it is a finite one.
-std::optional<double> finiteValue(std::string_view text)
+void addValue(ReadingStatistics &statistics, double value)
 {
-    double value = 0;
-    const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value);
-    if (error != std::errc{} || end != text.data() + text.size() || !std::isfinite(value))
-        return std::nullopt;
-    return value;
+    statistics.minimum = statistics.count == 0 ? value : std::min(statistics.minimum, value);
+    statistics.maximum = statistics.count == 0 ? value : std::max(statistics.maximum, value);
+    statistics.sum += value;
+    ++statistics.count;
 }
-
-// A statistic in the "%f" form that the bridge publishes values in.
-std::string number(double value)
-{
-    char buffer[64];
-    return {buffer, std::to_chars(buffer, buffer + sizeof buffer, value, std::chars_format::fixed, 6).ptr};
-}
-
-}  // namespace
 
 void updateStatistics(TableStatistics &statistics, const Snapshot &snapshot)
 {
@@ -71,13 +74,8 @@ void updateStatistics(TableStatistics &statistics, const Snapshot &snapshot)
         ReadingStatistics &entry = updated[key];
         if (found != statistics.end())
             entry = found->second;
-        const std::optional<double> value = finiteValue(reading.value);
-        if (!value)
-            return;
-        entry.minimum = entry.count == 0 ? *value : std::min(entry.minimum, *value);
-        entry.maximum = entry.count == 0 ? *value : std::max(entry.maximum, *value);
-        entry.sum += *value;
-        ++entry.count;
+        if (const std::optional<double> value = finiteValue(reading.value))
+            addValue(entry, *value);
     });
     statistics = std::move(updated);
 }

@@ -3,7 +3,9 @@
 #include "block_reader.h"
 
 #include <cstddef>
+#include <functional>
 #include <map>
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -15,6 +17,20 @@ struct ReadingStatistics {
     double sum = 0;
     std::size_t count = 0;
 };
+
+// Adds a finite value to the statistics.
+void addValue(ReadingStatistics &statistics, double value);
+
+// The published value text as a number, when it is a finite one.
+std::optional<double> finiteValue(std::string_view text);
+
+// Calls `visit` with the index of each sensor, each of its readings, and the
+// reading's key: sensor name, label and type with their lengths, so that no
+// bytes in a name can make two readings' keys alike, and the index that
+// counts readings of one sensor with the same label and type apart.
+void forEachReading(
+    const Snapshot &snapshot,
+    const std::function<void(std::size_t sensor, const Reading &, const std::string &key)> &visit);
 
 // Statistics per reading, keyed by sensor name, label, type and the index
 // that tells apart readings of one sensor with the same label and type.

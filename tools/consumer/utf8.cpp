@@ -36,3 +36,15 @@ std::size_t utf8SequenceLength(std::string_view bytes)
             return 0;
     return length;
 }
+
+std::string wellFormedUtf8(std::string_view bytes)
+{
+    std::string out;
+    out.reserve(bytes.size());
+    while (!bytes.empty()) {
+        const std::size_t length = utf8SequenceLength(bytes);
+        out += length == 0 ? std::string_view("\xef\xbf\xbd") : bytes.substr(0, length);
+        bytes.remove_prefix(length == 0 ? 1 : length);
+    }
+    return out;
+}

@@ -1,7 +1,8 @@
-// The one check of UTF-8 that the consumer's table and metrics share.
+// The one check of UTF-8 that the consumer's table, metrics and dashboard share.
 #pragma once
 
 #include <cstddef>
+#include <string>
 #include <string_view>
 
 // The length of the well-formed UTF-8 sequence that `bytes` starts with, or 0
@@ -9,3 +10,7 @@
 // points past U+10FFFF are not well-formed, so that strict readers accept
 // what passes.
 std::size_t utf8SequenceLength(std::string_view bytes);
+
+// The bytes with each one that is not part of well-formed UTF-8 replaced by
+// U+FFFD, so that the result is valid UTF-8 whatever came in.
+std::string wellFormedUtf8(std::string_view bytes);

@@ -204,7 +204,7 @@ TEST_F(ServeProcess, AnswersOnlyGetAndHeadOfMetricsAndBoundsTheRequest)
         << head.head;
     EXPECT_EQ(head.body, "");
 
-    EXPECT_EQ(request(consumer.port, "GET", "/").status, 404);
+    EXPECT_EQ(request(consumer.port, "GET", "/dashboard").status, 404);
     EXPECT_EQ(request(consumer.port, "GET", "/metrics/").status, 404);
     const HttpAnswer posted = request(consumer.port, "POST", "/metrics", "Content-Length: 2\r\n\r\n{}");
     EXPECT_EQ(posted.status, 405);

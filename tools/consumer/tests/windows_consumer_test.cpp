@@ -1,17 +1,20 @@
 // The Windows consumer under Wine, beside the Windows bridge and the
-// simulated library of the cross build: its metrics scraped from Linux over
-// loopback, and a second consumer attached to the first one's mapping.
+// simulated library of the cross build: its metrics and dashboard fetched
+// from Linux over loopback, and a second consumer attached to the first
+// one's mapping.
 #include "http_client.h"
 #include "testing/child_process.h"
 #include "testing/wine.h"
 
 #include <gtest/gtest.h>
+#include <json/json.h>
 
 #include <chrono>
 #include <cstdlib>
 #include <deque>
 #include <filesystem>
 #include <functional>
+#include <sstream>
 #include <string>
 #include <thread>
 #include <vector>
@@ -98,10 +101,22 @@ TEST_F(ConsumerUnderWine, ServesFreshReadingsUntilTheBridgeIsKilled)
         body.find("sensor_bridge_reading{sensor=\"cpu\",label=\"Core 0\",type=\"temperature\",index=\"0\"} "),
         std::string::npos)
         << body;
+    // The same dashboard as the native build, with the charting library and
+    // the snapshot's readings.
+    const HttpAnswer page = request(port, "GET", "/");
+    EXPECT_EQ(page.status, 200);
+    EXPECT_NE(page.body.find("<title>sensor-bridge readings</title>"), std::string::npos);
+    EXPECT_NE(page.body.find("uPlot"), std::string::npos);
+    Json::Value snapshot;
+    std::istringstream stream(get(port, "/api/snapshot"));
+    ASSERT_TRUE(Json::parseFromStream(Json::CharReaderBuilder(), stream, &snapshot, nullptr));
+    EXPECT_EQ(snapshot["sensors"][0]["name"].asString(), "cpu");
+    EXPECT_EQ(snapshot["sensors"][0]["readings"][0]["label"].asString(), "Core 0");
 
     stopChild(bridge);
     ASSERT_TRUE(awaitFresh(port, "0", body)) << body;
     EXPECT_GT(std::atof(sample(body, "sensor_bridge_snapshot_age_seconds").c_str()), 5) << body;
+    EXPECT_NE(get(port, "/api/status").find("\"fresh\":false"), std::string::npos);
 }
 
 TEST_F(ConsumerUnderWine, AttachesToAMappingThatExistsAndLeavesIt)
