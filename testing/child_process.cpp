@@ -5,6 +5,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
+#include <thread>
 #include <utility>
 
 #include <fcntl.h>
@@ -159,6 +160,17 @@ ChildOutcome runChild(const std::vector<std::string> &arguments, const ChildOpti
 {
     ChildProcess child = startChild(arguments, options);
     return finishChild(child, timeout);
+}
+
+bool eventually(std::chrono::steady_clock::duration limit, const std::function<bool()> &condition)
+{
+    const auto deadline = std::chrono::steady_clock::now() + limit;
+    while (!condition()) {
+        if (std::chrono::steady_clock::now() > deadline)
+            return false;
+        std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    }
+    return true;
 }
 
 ScratchDirectory::ScratchDirectory()

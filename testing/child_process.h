@@ -5,6 +5,7 @@
 #include <chrono>
 #include <cstddef>
 #include <filesystem>
+#include <functional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -54,6 +55,9 @@ void stopChild(ChildProcess &child);
 // Reads output into the string until it ends with the text or the time is up.
 bool awaitOutput(ChildProcess &child, std::string &output, std::string_view ending,
                  std::chrono::milliseconds timeout);
+
+// Checks the condition every 100 ms until it holds or the time is up.
+bool eventually(std::chrono::steady_clock::duration limit, const std::function<bool()> &condition);
 
 // Stops the child when the scope ends, however the test leaves it.
 struct StopAtExit {

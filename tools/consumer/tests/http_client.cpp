@@ -80,3 +80,12 @@ std::string get(int port, std::string_view path)
     HttpAnswer answer = request(port, "GET", path);
     return answer.status == 200 ? std::move(answer.body) : std::string();
 }
+
+std::string sample(const std::string &body, const std::string &name)
+{
+    const std::size_t start = body.find('\n' + name + ' ');
+    if (start == std::string::npos)
+        return "";
+    const std::size_t value = start + name.size() + 2;
+    return body.substr(value, body.find('\n', value) - value);
+}

@@ -24,6 +24,9 @@ HttpAnswer request(int port, std::string_view method, std::string_view path, std
 // The body of a 200 answer to GET, or "" for anything else.
 std::string get(int port, std::string_view path = "/metrics");
 
+// The value of an unlabelled sample in a scrape, or "" when there is none.
+std::string sample(const std::string &body, const std::string &name);
+
 // A TCP connection to 127.0.0.1:port, closed when destroyed.
 struct Connection {
     explicit Connection(int port);

@@ -87,16 +87,6 @@ struct TextFile {
     std::string path;
 };
 
-// The value of an unlabelled sample, or "" when there is none.
-std::string sample(const std::string &body, const std::string &name)
-{
-    const std::size_t start = body.find('\n' + name + ' ');
-    if (start == std::string::npos)
-        return "";
-    const std::size_t value = start + name.size() + 2;
-    return body.substr(value, body.find('\n', value) - value);
-}
-
 std::size_t readingCount(const std::string &body)
 {
     std::size_t count = 0;
@@ -104,18 +94,6 @@ std::size_t readingCount(const std::string &body)
          at = body.find("\nsensor_bridge_reading{", at + 1))
         ++count;
     return count;
-}
-
-// Checks the condition every 100 ms until it holds or the time is up.
-bool eventually(Clock::duration limit, const std::function<bool()> &condition)
-{
-    const auto deadline = Clock::now() + limit;
-    while (!condition()) {
-        if (Clock::now() > deadline)
-            return false;
-        std::this_thread::sleep_for(100ms);
-    }
-    return true;
 }
 
 // A loopback port that was free a moment ago, for a server that cannot be

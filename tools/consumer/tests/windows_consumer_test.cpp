@@ -25,28 +25,6 @@ namespace fs = std::filesystem;
 using namespace std::chrono_literals;
 using Clock = std::chrono::steady_clock;
 
-// Checks the condition every 200 ms until it holds or the time is up.
-bool eventually(Clock::duration limit, const std::function<bool()> &condition)
-{
-    const auto deadline = Clock::now() + limit;
-    while (!condition()) {
-        if (Clock::now() > deadline)
-            return false;
-        std::this_thread::sleep_for(200ms);
-    }
-    return true;
-}
-
-// The value of an unlabelled sample, or "" when there is none.
-std::string sample(const std::string &body, const std::string &name)
-{
-    const std::size_t start = body.find('\n' + name + ' ');
-    if (start == std::string::npos)
-        return "";
-    const std::size_t value = start + name.size() + 2;
-    return body.substr(value, body.find('\n', value) - value);
-}
-
 class ConsumerUnderWine : public testing::Test {
   protected:
     void SetUp() override
