@@ -37,7 +37,8 @@ stop() {
 trap stop EXIT
 trap 'stop; exit 0' INT TERM
 
-# The consumer creates the block first; the program only opens it.
+# The consumer creates the block first (or attaches to one that another
+# application made); the program only opens it.
 "$bin/consumer" &
 consumer=$!
 for _ in $(seq 50); do
