@@ -1,40 +1,45 @@
 #include "utf8.h"
 
+namespace {
+
+// The well-formed multi-byte sequences by lead byte, as Unicode tabulates
+// them: how long each is, and the range its second byte must fall in, which
+// is narrower where a wider one would allow overlong forms, surrogates or
+// code points past U+10FFFF. Every later byte is a plain continuation byte.
+struct Lead {
+    unsigned char first;
+    unsigned char last;
+    std::size_t length;
+    unsigned char low;
+    unsigned char high;
+};
+
+constexpr Lead leads[] = {
+    {0xc2, 0xdf, 2, 0x80, 0xbf}, {0xe0, 0xe0, 3, 0xa0, 0xbf}, {0xe1, 0xec, 3, 0x80, 0xbf},
+    {0xed, 0xed, 3, 0x80, 0x9f}, {0xee, 0xef, 3, 0x80, 0xbf}, {0xf0, 0xf0, 4, 0x90, 0xbf},
+    {0xf1, 0xf3, 4, 0x80, 0xbf}, {0xf4, 0xf4, 4, 0x80, 0x8f},
+};
+
+}  // namespace
+
 std::size_t utf8SequenceLength(std::string_view bytes)
 {
     if (bytes.empty())
         return 0;
     const auto at = [&](std::size_t i) { return static_cast<unsigned char>(bytes[i]); };
-    const unsigned char lead = at(0);
-    if (lead < 0x80)
+    if (at(0) < 0x80)
         return 1;
-    std::size_t length = 0;
-    // The range of the second byte, which is narrower after some lead bytes.
-    unsigned char low = 0x80;
-    unsigned char high = 0xbf;
-    if (lead >= 0xc2 && lead <= 0xdf) {
-        length = 2;
-    } else if (lead >= 0xe0 && lead <= 0xef) {
-        length = 3;
-        if (lead == 0xe0)
-            low = 0xa0;
-        if (lead == 0xed)
-            high = 0x9f;
-    } else if (lead >= 0xf0 && lead <= 0xf4) {
-        length = 4;
-        if (lead == 0xf0)
-            low = 0x90;
-        if (lead == 0xf4)
-            high = 0x8f;
-    } else {
-        return 0;
-    }
-    if (bytes.size() < length || at(1) < low || at(1) > high)
-        return 0;
-    for (std::size_t i = 2; i < length; ++i)
-        if ((at(i) & 0xc0) != 0x80)
+    for (const Lead &lead : leads) {
+        if (at(0) < lead.first || at(0) > lead.last)
+            continue;
+        if (bytes.size() < lead.length || at(1) < lead.low || at(1) > lead.high)
             return 0;
-    return length;
+        for (std::size_t i = 2; i < lead.length; ++i)
+            if ((at(i) & 0xc0) != 0x80)
+                return 0;
+        return lead.length;
+    }
+    return 0;
 }
 
 std::string wellFormedUtf8(std::string_view bytes)
