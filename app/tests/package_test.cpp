@@ -71,6 +71,17 @@ void expectChecksumsMatch(const fs::path &folder)
     EXPECT_EQ(check.output, sums);
 }
 
+// Unpacks a package and checks that it holds the documents and the given
+// programs, and nothing else, with checksums that match.
+fs::path unpackChecked(const fs::path &package, const fs::path &into, std::set<std::string> programs)
+{
+    const fs::path folder = unpack(package, into);
+    programs.insert({"CHANGELOG.md", "LICENSE", "README.md", "SHA256SUMS"});
+    EXPECT_EQ(filesIn(folder), programs);
+    expectChecksumsMatch(folder);
+    return folder;
+}
+
 // Starts the consumer, which creates the block, and then the bridge, again
 // whenever a start has ended because the block was not there yet, until the
 // consumer has printed a snapshot and ended.
@@ -114,11 +125,8 @@ TEST(Package, TarballRunsUnpacked)
     if (!fs::exists(package))
         GTEST_SKIP() << "needs " << package << " (cpack --preset default)";
     ScratchDirectory download;
-    const fs::path folder = unpack(package, download.path);
-    EXPECT_EQ(filesIn(folder),
-              (std::set<std::string>{"CHANGELOG.md", "LICENSE", "README.md", "SHA256SUMS", "bin/HWiNFO64.dll",
-                                     "bin/consumer", "bin/sensor-bridge"}));
-    expectChecksumsMatch(folder);
+    const fs::path folder =
+        unpackChecked(package, download.path, {"bin/HWiNFO64.dll", "bin/consumer", "bin/sensor-bridge"});
 
     const fs::path bin = folder / "bin";
     ChildOutcome version = runChild({(bin / "consumer").string(), "--version"}, {}, 60s);
@@ -137,11 +145,8 @@ TEST(Package, ZipRunsUnpackedUnderWine)
     if (!wineReady() || !fs::exists(package))
         GTEST_SKIP() << "needs Wine and " << package << " (cpack --preset windows)";
     ScratchDirectory download;
-    const fs::path folder = unpack(package, download.path);
-    EXPECT_EQ(filesIn(folder),
-              (std::set<std::string>{"CHANGELOG.md", "LICENSE", "README.md", "SHA256SUMS", "consumer.exe",
-                                     "sensor-bridge-task.xml", "sensor-bridge.exe"}));
-    expectChecksumsMatch(folder);
+    const fs::path folder = unpackChecked(package, download.path,
+                                          {"consumer.exe", "sensor-bridge-task.xml", "sensor-bridge.exe"});
     EXPECT_NE(contents(folder / "README.md").find("schtasks /Create"), std::string::npos)
         << "the README's Windows section";
 
