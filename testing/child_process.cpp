@@ -13,6 +13,8 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include "tools/shared_memory/posix_shared_memory.h"
+
 extern char **environ;
 
 namespace {
@@ -196,15 +198,15 @@ SharedObject::SharedObject(const char *objectName, std::size_t objectSize)
     : name(objectName), size(objectSize)
 {
     removeObject(name);
-    OpenedObject opened = createObject(name, size, Access::readWrite);
-    if (!opened.error.empty())
+    const MappedObject created = createObject(name, size, Access::readWrite);
+    if (!created.error.empty())
         std::abort();
-    mapping = std::move(opened.mapping);
-    view = mapping.bytes().data();
+    view = created.bytes.data();
 }
 
 SharedObject::~SharedObject()
 {
+    unmapObject({static_cast<std::byte *>(view), size});
     removeObject(name);
 }
 

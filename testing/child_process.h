@@ -12,8 +12,6 @@
 
 #include <sys/types.h>
 
-#include "tools/shared_memory/posix_shared_memory.h"
-
 struct ChildProcess {
     pid_t pid = -1;
     int output = -1;  // standard output and standard error, merged
@@ -92,7 +90,6 @@ struct SharedObject {
     SharedObject &operator=(const SharedObject &) = delete;
     std::string name;
     std::size_t size = 0;
-    SharedMapping mapping;
     void *view = nullptr;
     // A copy of the whole object as it is now.
     std::string copy() const;

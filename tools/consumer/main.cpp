@@ -218,7 +218,7 @@ int watch(const Options &options, const SharedBlock &block, const SnapshotHandle
 {
     const auto timeout =
         std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(options.timeoutSeconds));
-    std::vector<std::byte> copy(block.bytes().size());
+    std::vector<std::byte> copy(block.bytes.size());
     std::vector<std::byte> shown;
     bool firstLook = true;
     auto lastValid = Clock::now();
@@ -226,7 +226,7 @@ int watch(const Options &options, const SharedBlock &block, const SnapshotHandle
     while (!stopRequested()) {
         // The writer never waits for us; a copy taken mid-refresh simply fails
         // the checks and is taken again.
-        std::ranges::copy(block.bytes(), copy.begin());
+        std::ranges::copy(block.bytes, copy.begin());
         const ReadResult result = readBlock(copy);
         const auto now = Clock::now();
         const bool old = std::exchange(firstLook, false);
@@ -313,14 +313,16 @@ int run(const Options &options)
     const auto server = options.endpoint ? std::make_unique<MetricsServer>(*options.endpoint) : nullptr;
     if (server && !server->error().empty())
         return fail(server->error());
-    const SharedBlock block(blockName, options.size);
-    if (!block.error().empty())
-        return fail("cannot open or create the shared block: " + block.error());
-    if (block.attached())
+    const SharedBlock block = openSharedBlock(blockName, options.size);
+    if (!block.error.empty())
+        return fail("cannot open or create the shared block: " + block.error);
+    if (block.attached)
         std::fprintf(stderr,
                      "consumer: attached to the existing block %s (%zu bytes), which stays as it is\n",
-                     std::string(blockName).c_str(), block.bytes().size());
-    return server ? serve(options, block, *server) : print(options, block, terminal);
+                     std::string(blockName).c_str(), block.bytes.size());
+    const int status = server ? serve(options, block, *server) : print(options, block, terminal);
+    closeSharedBlock();
+    return status;
 }
 
 }  // namespace

@@ -4,27 +4,29 @@
 
 #include <utility>
 
-struct SharedBlock::Resources {
-    SharedMapping mapping;
-    // The object's name when the consumer made it, and so removes it.
-    std::string madeName;
-    ~Resources()
-    {
-        if (!madeName.empty())
-            removeObject(madeName);
-    }
-};
+namespace {
 
-SharedBlock::SharedBlock(std::string_view name, std::size_t size) : resources_(std::make_unique<Resources>())
+std::span<std::byte> mapped;
+// The object's name when the consumer made it, and so removes it.
+std::string madeName;
+
+}  // namespace
+
+SharedBlock openSharedBlock(std::string_view name, std::size_t size)
 {
     const std::string objectName = "/" + std::string(name);
-    OpenedObject opened = openOrCreateObject(objectName, size, Access::readOnly);
+    MappedObject opened = openOrCreateObject(objectName, size, Access::readOnly);
+    mapped = opened.bytes;
     if (opened.created)
-        resources_->madeName = objectName;
-    error_ = opened.error;
-    attached_ = error_.empty() && !opened.created;
-    resources_->mapping = std::move(opened.mapping);
-    bytes_ = resources_->mapping.bytes();
+        madeName = objectName;
+    if (!opened.error.empty())
+        closeSharedBlock();
+    return {opened.bytes, opened.error, opened.error.empty() && !opened.created};
 }
 
-SharedBlock::~SharedBlock() = default;
+void closeSharedBlock()
+{
+    unmapObject(std::exchange(mapped, {}));
+    if (!madeName.empty())
+        removeObject(std::exchange(madeName, {}));
+}

@@ -7,53 +7,34 @@
 
 #include <cerrno>
 #include <cstring>
-#include <utility>
 
 namespace {
 
-OpenedObject failure(std::string_view what, std::string_view name, bool created = false)
+MappedObject failure(std::string_view what, std::string_view name, bool created = false)
 {
     const int number = errno;
     return {{}, created, std::string(what) + ' ' + std::string(name) + ": " + std::strerror(number), number};
 }
 
 // Maps `size` bytes of the open descriptor and closes it.
-OpenedObject mapDescriptor(int fd, std::string_view name, std::size_t size, Access access, bool created)
+MappedObject mapDescriptor(int fd, std::string_view name, std::size_t size, Access access, bool created)
 {
     const int protection = access == Access::readOnly ? PROT_READ : PROT_READ | PROT_WRITE;
     void *data = size > 0 ? mmap(nullptr, size, protection, MAP_SHARED, fd, 0) : MAP_FAILED;
-    OpenedObject opened{{}, created, {}, 0};
+    MappedObject mapped{{}, created, {}, 0};
     if (size == 0)
-        opened.error = "the object " + std::string(name) + " is empty";
+        mapped.error = "the object " + std::string(name) + " is empty";
     else if (data == MAP_FAILED)
-        opened = failure("mmap", name, created);
+        mapped = failure("mmap", name, created);
     else
-        opened.mapping = SharedMapping(static_cast<std::byte *>(data), size);
+        mapped.bytes = {static_cast<std::byte *>(data), size};
     close(fd);
-    return opened;
+    return mapped;
 }
 
 }  // namespace
 
-SharedMapping::~SharedMapping()
-{
-    if (data_ != nullptr)
-        munmap(data_, size_);
-}
-
-SharedMapping::SharedMapping(SharedMapping &&other) noexcept
-    : data_(std::exchange(other.data_, nullptr)), size_(std::exchange(other.size_, 0))
-{
-}
-
-SharedMapping &SharedMapping::operator=(SharedMapping &&other) noexcept
-{
-    std::swap(data_, other.data_);
-    std::swap(size_, other.size_);
-    return *this;
-}
-
-OpenedObject openObject(std::string_view name, Access access)
+MappedObject openObject(std::string_view name, Access access)
 {
     const std::string path(name);
     const int fd = shm_open(path.c_str(), access == Access::readOnly ? O_RDONLY : O_RDWR, 0);
@@ -61,39 +42,45 @@ OpenedObject openObject(std::string_view name, Access access)
         return failure("shm_open", name);
     struct stat status {};
     if (fstat(fd, &status) != 0) {
-        OpenedObject failed = failure("fstat", name);
+        MappedObject failed = failure("fstat", name);
         close(fd);
         return failed;
     }
     return mapDescriptor(fd, name, static_cast<std::size_t>(status.st_size), access, false);
 }
 
-OpenedObject createObject(std::string_view name, std::size_t size, Access access)
+MappedObject createObject(std::string_view name, std::size_t size, Access access)
 {
     const std::string path(name);
     const int fd = shm_open(path.c_str(), O_CREAT | O_EXCL | O_RDWR, 0600);
     if (fd < 0)
         return failure("shm_open", name);
     if (ftruncate(fd, static_cast<off_t>(size)) != 0) {
-        OpenedObject failed = failure("resizing", name, true);
+        MappedObject failed = failure("resizing", name, true);
         close(fd);
         return failed;
     }
     return mapDescriptor(fd, name, size, access, true);
 }
 
-OpenedObject openOrCreateObject(std::string_view name, std::size_t size, Access access)
+MappedObject openOrCreateObject(std::string_view name, std::size_t size, Access access)
 {
     // An object that appears between the two calls makes the creation fail
     // with EEXIST, and is then opened.
     for (;;) {
-        OpenedObject opened = openObject(name, access);
+        MappedObject opened = openObject(name, access);
         if (opened.errorNumber != ENOENT)
             return opened;
         opened = createObject(name, size, access);
         if (opened.errorNumber != EEXIST)
             return opened;
     }
+}
+
+void unmapObject(std::span<std::byte> bytes)
+{
+    if (!bytes.empty())
+        munmap(bytes.data(), bytes.size());
 }
 
 std::size_t objectSize(std::string_view name)

@@ -20,15 +20,15 @@ bool blockExists()
 
 void publish(std::string_view nameLines, std::string_view text)
 {
-    const OpenedObject opened = openObject(objectName, Access::readWrite);
+    const MappedObject opened = openObject(objectName, Access::readWrite);
     if (!opened.error.empty())
         return;
-    const std::span<std::byte> bytes = opened.mapping.bytes();
-    ASSERT_GE(bytes.size(), blockSize);
-    char *block = reinterpret_cast<char *>(bytes.data());
+    ASSERT_GE(opened.bytes.size(), blockSize);
+    char *block = reinterpret_cast<char *>(opened.bytes.data());
     const std::string content = std::string(nameLines) + std::string(text);
     std::memcpy(block + blockHeader.size(), content.data(), content.size());
     std::memset(block + blockHeader.size() + content.size(), 0,
                 blockSize - blockHeader.size() - content.size());
     std::memcpy(block, blockHeader.data(), blockHeader.size());
+    unmapObject(opened.bytes);
 }
