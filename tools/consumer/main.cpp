@@ -17,7 +17,6 @@
 #include <cstring>
 #include <ctime>
 #include <functional>
-#include <memory>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -259,14 +258,14 @@ std::string url(const Endpoint &endpoint, int port)
            "/metrics";
 }
 
-int serve(const Options &options, const SharedBlock &block, MetricsServer &server)
+int serve(const Options &options, const SharedBlock &block)
 {
     // The line tells a script which port to scrape, and that the block is
     // there for the bridge.
-    if (!writeOut("serving " + url(*options.endpoint, server.port()) + "\n"))
+    if (!writeOut("serving " + url(*options.endpoint, serverPort()) + "\n"))
         return fail("cannot write to standard output");
     return watch(options, block, [&](const Snapshot &snapshot, std::span<const std::byte>, bool old) {
-        server.publish(snapshot, old);
+        publishToServer(snapshot, old);
         return std::optional<int>();
     });
 }
@@ -310,18 +309,22 @@ int run(const Options &options)
     installStopHandler();
     // The server starts before the block is opened, so that a port in use
     // ends the run before anything has been created.
-    const auto server = options.endpoint ? std::make_unique<MetricsServer>(*options.endpoint) : nullptr;
-    if (server && !server->error().empty())
-        return fail(server->error());
+    if (options.endpoint) {
+        if (const std::string error = startServer(*options.endpoint); !error.empty())
+            return fail(error);
+    }
     const SharedBlock block = openSharedBlock(blockName, options.size);
-    if (!block.error.empty())
+    if (!block.error.empty()) {
+        stopServer();
         return fail("cannot open or create the shared block: " + block.error);
+    }
     if (block.attached)
         std::fprintf(stderr,
                      "consumer: attached to the existing block %s (%zu bytes), which stays as it is\n",
                      std::string(blockName).c_str(), block.bytes.size());
-    const int status = server ? serve(options, block, *server) : print(options, block, terminal);
+    const int status = options.endpoint ? serve(options, block) : print(options, block, terminal);
     closeSharedBlock();
+    stopServer();
     return status;
 }
 

@@ -5,7 +5,6 @@
 
 #include "block_reader.h"
 
-#include <memory>
 #include <string>
 
 struct Endpoint {
@@ -14,26 +13,18 @@ struct Endpoint {
     int port = 0;
 };
 
-// Serves GET and HEAD of /metrics from a thread of its own until destroyed,
+// Serves GET and HEAD of /metrics from a thread of its own until stopServer,
 // from one event loop that slow clients cannot hold up. Scrapes are
 // answered from the last published snapshot, rendered when it was published,
-// so they never wait for the block and never see half of a refresh.
-class MetricsServer {
-  public:
-    explicit MetricsServer(const Endpoint &endpoint);
-    ~MetricsServer();
-    MetricsServer(const MetricsServer &) = delete;
-    MetricsServer &operator=(const MetricsServer &) = delete;
+// so they never wait for the block and never see half of a refresh. Returns
+// why it could not start, or nothing while it serves.
+std::string startServer(const Endpoint &endpoint);
 
-    // Empty while serving; otherwise why it could not start.
-    const std::string &error() const;
-    // The port bound, which tells what port 0 turned into.
-    int port() const;
-    // Serves this snapshot from now on, as one that has just appeared, or as
-    // an old one (see SnapshotAge::old).
-    void publish(const Snapshot &snapshot, bool old);
+// The port bound, which tells what port 0 turned into.
+int serverPort();
 
-  private:
-    struct State;
-    std::unique_ptr<State> state_;
-};
+// Serves this snapshot from now on, as one that has just appeared, or as an
+// old one (see SnapshotAge::old).
+void publishToServer(const Snapshot &snapshot, bool old);
+
+void stopServer();

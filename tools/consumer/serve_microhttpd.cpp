@@ -22,6 +22,7 @@
 #include <cstdint>
 #include <chrono>
 #include <cstring>
+#include <memory>
 #include <mutex>
 #include <optional>
 #include <string_view>
@@ -211,18 +212,15 @@ bool socketAddress(const Endpoint &endpoint, sockaddr_storage &address)
     return false;
 }
 
+// The one server a consumer runs.
+MHD_Daemon *httpDaemon = nullptr;
+int boundPort = -1;
+Serving serving;
+
 }  // namespace
 
-struct MetricsServer::State {
-    MHD_Daemon *daemon = nullptr;
-    std::string error;
-    int port = -1;
-    Serving serving;
-};
-
-MetricsServer::MetricsServer(const Endpoint &endpoint) : state_(std::make_unique<State>())
+std::string startServer(const Endpoint &endpoint)
 {
-    State &state = *state_;
     // Runs on the loop's thread for each request: first when its head has
     // arrived, then for each piece of a body, then once more when it is
     // complete. Refusals go out at once (and close the connection); a page
@@ -252,51 +250,44 @@ MetricsServer::MetricsServer(const Endpoint &endpoint) : state_(std::make_unique
         return reply(connection, answered.status, std::move(answered.body), route->contentType);
     };
     sockaddr_storage address{};
-    if (!socketAddress(endpoint, address)) {
-        state.error = "not a numeric IPv4 or IPv6 address: " + endpoint.host;
-        return;
-    }
+    if (!socketAddress(endpoint, address))
+        return "not a numeric IPv4 or IPv6 address: " + endpoint.host;
     // One thread runs the event loop (epoll on Linux, poll or select
     // elsewhere) for every connection. The library's default address reuse
     // (SO_REUSEADDR on POSIX, none on Windows, never SO_REUSEPORT) keeps a
     // second consumer from sharing the port and answering every other scrape
     // from its own block.
     const unsigned flags = MHD_USE_AUTO_INTERNAL_THREAD | (address.ss_family == AF_INET6 ? MHD_USE_IPv6 : 0);
-    state.daemon =
-        MHD_start_daemon(flags, 0, nullptr, nullptr, answer, &state.serving, MHD_OPTION_SOCK_ADDR,
-                         reinterpret_cast<sockaddr *>(&address), MHD_OPTION_CONNECTION_TIMEOUT,
-                         connectionTimeoutSeconds, MHD_OPTION_CONNECTION_LIMIT, connectionLimit,
-                         MHD_OPTION_CONNECTION_MEMORY_LIMIT, connectionMemoryLimit, MHD_OPTION_END);
+    httpDaemon = MHD_start_daemon(flags, 0, nullptr, nullptr, answer, &serving, MHD_OPTION_SOCK_ADDR,
+                                  reinterpret_cast<sockaddr *>(&address), MHD_OPTION_CONNECTION_TIMEOUT,
+                                  connectionTimeoutSeconds, MHD_OPTION_CONNECTION_LIMIT, connectionLimit,
+                                  MHD_OPTION_CONNECTION_MEMORY_LIMIT, connectionMemoryLimit, MHD_OPTION_END);
     const MHD_DaemonInfo *bound =
-        state.daemon != nullptr ? MHD_get_daemon_info(state.daemon, MHD_DAEMON_INFO_BIND_PORT) : nullptr;
+        httpDaemon != nullptr ? MHD_get_daemon_info(httpDaemon, MHD_DAEMON_INFO_BIND_PORT) : nullptr;
     if (bound == nullptr) {
-        state.error = "cannot listen on " + endpoint.host + " port " + std::to_string(endpoint.port);
-        return;
+        stopServer();
+        return "cannot listen on " + endpoint.host + " port " + std::to_string(endpoint.port);
     }
-    state.port = bound->port;
+    boundPort = bound->port;
+    return {};
 }
 
-MetricsServer::~MetricsServer()
+int serverPort()
 {
-    if (state_->daemon != nullptr)
-        MHD_stop_daemon(state_->daemon);
+    return boundPort;
 }
 
-const std::string &MetricsServer::error() const
+void stopServer()
 {
-    return state_->error;
+    if (httpDaemon != nullptr)
+        MHD_stop_daemon(httpDaemon);
+    httpDaemon = nullptr;
 }
 
-int MetricsServer::port() const
-{
-    return state_->port;
-}
-
-void MetricsServer::publish(const Snapshot &snapshot, bool old)
+void publishToServer(const Snapshot &snapshot, bool old)
 {
     const auto wallTime = std::chrono::system_clock::now();
     const double unixTime = std::chrono::duration<double>(wallTime.time_since_epoch()).count();
-    Serving &serving = state_->serving;
     // Only this thread changes the history; requests read it under the lock.
     std::string snapshotJson;
     std::uint64_t sequence = 0;

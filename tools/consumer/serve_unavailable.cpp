@@ -2,22 +2,16 @@
 // starts, and says why.
 #include "serve.h"
 
-struct MetricsServer::State {
-    std::string error = "--serve is not available in this build (it was made without libmicrohttpd)";
-};
-
-MetricsServer::MetricsServer(const Endpoint &) : state_(std::make_unique<State>()) {}
-
-MetricsServer::~MetricsServer() = default;
-
-const std::string &MetricsServer::error() const
+std::string startServer(const Endpoint &)
 {
-    return state_->error;
+    return "--serve is not available in this build (it was made without libmicrohttpd)";
 }
 
-int MetricsServer::port() const
+int serverPort()
 {
     return 0;
 }
 
-void MetricsServer::publish(const Snapshot &, bool) {}
+void publishToServer(const Snapshot &, bool) {}
+
+void stopServer() {}
