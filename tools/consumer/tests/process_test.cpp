@@ -9,6 +9,7 @@
 
 #include <gtest/gtest.h>
 
+#include <array>
 #include <chrono>
 #include <functional>
 #include <string>
@@ -111,20 +112,27 @@ TEST_F(ConsumerProcess, AttachesToAForeignBlockAndLeavesItAsItIs)
         SharedObject foreign(objectName.c_str(), size);
         publish("cpu\n", R"({"cpu":[{"Core 0":{"type":"temperature","value":"30.000000"}}]})");
         static_cast<char *>(foreign.view)[size - 1] = 'Z';
-        // The old snapshot is no new one: only the one published after the
-        // consumer has attached is printed. --size is for a block it creates.
-        const std::string text = R"({"cpu":[{"Core 0":{"type":"temperature","value":"41.000000"}}]})";
+        // The old snapshot is no new one: only one published after the
+        // consumer's first look is printed. The consumer says it has attached
+        // before that look, which a busy machine may hold up, so every look
+        // here publishes another snapshot. --size is for a block it creates.
+        const std::array<std::string, 2> texts = {
+            R"({"cpu":[{"Core 0":{"type":"temperature","value":"41.000000"}}]})",
+            R"({"cpu":[{"Core 0":{"type":"temperature","value":"42.000000"}}]})"};
+        std::size_t published = 0;
         const ChildOutcome outcome = runConsumer({"--json", "--once", "--timeout", "20", "--size", "65536"},
                                                  true, [&](pid_t, const std::string &output) {
                                                      if (output.find("attached") != std::string::npos)
-                                                         publish("cpu\n", text);
+                                                         publish("cpu\n", texts[published++ % 2]);
                                                      content = foreign.copy();
                                                  });
         EXPECT_TRUE(outcome.exited);
         EXPECT_EQ(outcome.exitCode, 0);
-        EXPECT_EQ(outcome.output, "consumer: attached to the existing block shareMemory_QORAInfo (2097152 "
-                                  "bytes), which stays as it is\n" +
-                                      text + "\n");
+        const std::string attached = "consumer: attached to the existing block shareMemory_QORAInfo (2097152 "
+                                     "bytes), which stays as it is\n";
+        EXPECT_TRUE(outcome.output == attached + texts[0] + "\n" ||
+                    outcome.output == attached + texts[1] + "\n")
+            << outcome.output;
         EXPECT_EQ(blockObjectSize(), size) << "the block did not outlive the consumer with its size";
         EXPECT_EQ(foreign.copy(), content) << "the consumer changed the block";
         EXPECT_EQ(content.back(), 'Z');
