@@ -42,8 +42,9 @@ std::string quoted(std::string_view name)
 bool parseText(std::string_view text, Json::Value &root, std::string &error)
 {
     // Strict, so that a cut or padded text never passes, except that the root
-    // may be null: that is what an empty sensor list is published as.
-    static const std::unique_ptr<Json::CharReader> reader = [] {
+    // may be null: that is what an empty sensor list is published as. A
+    // reader keeps its state while it parses, so each thread has its own.
+    thread_local const std::unique_ptr<Json::CharReader> reader = [] {
         Json::CharReaderBuilder builder;
         Json::CharReaderBuilder::strictMode(&builder.settings_);
         builder["strictRoot"] = false;

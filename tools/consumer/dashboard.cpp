@@ -15,10 +15,13 @@ namespace {
 
 // Compact, with UTF-8 left as it is (it is valid by then), and 15 significant
 // digits: enough for a Unix time to the millisecond, and few enough that a
-// float's shortest decimal form comes out as it is.
+// float's shortest decimal form comes out as it is. A writer keeps the
+// stream it writes to while it writes, so each thread has its own: the
+// server's thread renders status and history while the watching thread
+// renders snapshots.
 std::string write(const Json::Value &document)
 {
-    static const std::unique_ptr<Json::StreamWriter> writer = [] {
+    thread_local const std::unique_ptr<Json::StreamWriter> writer = [] {
         Json::StreamWriterBuilder builder;
         builder["indentation"] = "";
         builder["emitUTF8"] = true;

@@ -7,6 +7,8 @@
 #include <cmath>
 #include <memory>
 #include <string>
+#include <thread>
+#include <vector>
 
 namespace {
 
@@ -134,6 +136,33 @@ TEST(DashboardJson, IsValidUtf8WithNamesAsTextAndNullsForNonNumbers)
     EXPECT_EQ(status["age"].asDouble(), 6.0);
     EXPECT_TRUE(parsed(renderStatusJson(1, SnapshotAge{1700000000, 1, false}))["fresh"].asBool());
     EXPECT_FALSE(parsed(renderStatusJson(0, std::nullopt))["fresh"].asBool());
+}
+
+// The server's thread answers status and history while the watching thread
+// renders every new snapshot: the texts must come out whole on both.
+TEST(DashboardJson, RendersOnSeveralThreadsAtOnce)
+{
+    const Snapshot snapshot = oneSensor({{"Core", "temperature", "41.500000"}, {"Fan", "fan", "1200.000000"}});
+    History history;
+    recordSnapshot(history, snapshot, 1700000000);
+    const std::string snapshotText = renderSnapshotJson(snapshot, history, 1700000000, false);
+    const std::string statusText = renderStatusJson(1, SnapshotAge{1700000000, 0.5, false});
+    const std::string errorText = renderErrorJson("no such reading");
+
+    constexpr int rounds = 2000;
+    int snapshotsWrong = 0;
+    int othersWrong = 0;
+    std::thread server([&] {
+        for (int i = 0; i < rounds; ++i) {
+            othersWrong += renderStatusJson(1, SnapshotAge{1700000000, 0.5, false}) != statusText;
+            othersWrong += renderErrorJson("no such reading") != errorText;
+        }
+    });
+    for (int i = 0; i < rounds; ++i)
+        snapshotsWrong += renderSnapshotJson(snapshot, history, 1700000000, false) != snapshotText;
+    server.join();
+    EXPECT_EQ(snapshotsWrong, 0);
+    EXPECT_EQ(othersWrong, 0);
 }
 
 }  // namespace
