@@ -23,8 +23,10 @@ void *loadLibrary(const char *fileName);
 void *resolveOrdinal(void *library, int ordinal);
 
 // Opens an existing named shared-memory block with full access and maps all
-// of it. The span covers the whole mapping; it is empty when the block does
-// not exist or cannot be mapped. Nothing is ever unmapped or closed.
+// of it. The span covers the mapping from its start up to its first page that
+// cannot be written (on Windows, a page that is reserved but not committed);
+// it is empty when the block does not exist or cannot be mapped. Nothing is
+// ever unmapped or closed.
 std::span<std::byte> openSharedBlock(const char *name);
 
 void sleepMilliseconds(unsigned milliseconds);

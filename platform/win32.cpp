@@ -1,9 +1,12 @@
 // Windows side of the platform seam: the Win32 calls themselves.
 #include "platform/platform.h"
 
+#include "platform/mapped_regions.h"
+
 #include <cstdlib>
 #include <cstdio>
 #include <string>
+#include <vector>
 
 #include <windows.h>
 
@@ -70,12 +73,21 @@ std::span<std::byte> openSharedBlock(const char *name)
     void *view = MapViewOfFile(mapping, FILE_MAP_ALL_ACCESS, 0, 0, 0);
     if (view == nullptr)
         return {};
-    // The view covers the whole mapping, rounded up to whole pages; the region
-    // that VirtualQuery reports from the base is that view.
+    // The view covers the whole mapping, rounded up to whole pages. VirtualQuery
+    // reports it as regions of pages that share one state; the walk stops at
+    // the view's end or at the first region that is not committed, which a
+    // section made with SEC_RESERVE may hold.
+    auto *base = static_cast<std::byte *>(view);
+    std::vector<MappedRegion> regions;
     MEMORY_BASIC_INFORMATION region{};
-    if (VirtualQuery(view, &region, sizeof region) == 0)
-        return {};
-    return {static_cast<std::byte *>(view), region.RegionSize};
+    for (std::size_t covered = 0; VirtualQuery(base + covered, &region, sizeof region) != 0 &&
+                                  region.AllocationBase == view && region.RegionSize > 0;
+         covered += region.RegionSize) {
+        regions.push_back({region.RegionSize, region.State == MEM_COMMIT});
+        if (region.State != MEM_COMMIT)
+            break;
+    }
+    return {base, committedPrefix(regions)};
 }
 
 void sleepMilliseconds(unsigned milliseconds)

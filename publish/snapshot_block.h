@@ -14,8 +14,8 @@ inline constexpr std::size_t blockSize = 0x100000;
 inline constexpr std::string_view blockHeader = "HWi32_GetNumberOfDetectedSensors:\n";
 
 // Opens the consumer's block and keeps its first 1 MiB for every refresh.
-// Fails when the block does not exist, cannot be mapped or is smaller than
-// 1 MiB.
+// Fails when the block does not exist, cannot be mapped, or has fewer than
+// 1 MiB that can be written (on Windows, committed pages from its start).
 bool openBlock();
 
 // One complete refresh of the block opened by openBlock, from sensorLibrary.
