@@ -3,6 +3,9 @@
 #include <algorithm>
 #include <cstdlib>
 
+#include <pwd.h>
+#include <unistd.h>
+
 namespace fs = std::filesystem;
 using namespace std::chrono_literals;
 
@@ -12,6 +15,17 @@ const fs::path &windowsBin()
     return directory;
 }
 
+fs::path windowsPackage()
+{
+    return windowsBin().parent_path() / ("sensor-bridge-" VERSION "-win64.zip");
+}
+
+const fs::path &winePrefix()
+{
+    static const fs::path prefix = WINE_PREFIX;
+    return prefix;
+}
+
 namespace {
 
 const fs::path wine = WINE_PROGRAM;
@@ -19,7 +33,7 @@ const fs::path wineServer = WINESERVER_PROGRAM;
 
 void stopWineServer()
 {
-    runChild({wineServer.string(), "-k"}, wineOptions(), 60s);
+    stopWine(winePrefix());
 }
 
 bool setUp()
@@ -41,10 +55,10 @@ bool wineReady()
     return ready;
 }
 
-ChildOptions wineOptions(std::vector<std::string> environment)
+ChildOptions wineOptions(std::vector<std::string> environment, const fs::path &prefix)
 {
     ChildOptions options;
-    options.environment = {"WINEPREFIX=" WINE_PREFIX, "WINEDEBUG=-all"};
+    options.environment = {"WINEPREFIX=" + prefix.string(), "WINEDEBUG=-all"};
     options.environment.insert(options.environment.end(), environment.begin(), environment.end());
     return options;
 }
@@ -60,4 +74,16 @@ std::string windowsPath(const fs::path &path)
     std::string text = "Z:" + path.string();
     std::replace(text.begin(), text.end(), '/', '\\');
     return text;
+}
+
+void stopWine(const fs::path &prefix)
+{
+    runChild({wineServer.string(), "-k"}, wineOptions({}, prefix), 60s);
+}
+
+fs::path localAppData(const fs::path &prefix)
+{
+    // Wine names each prefix's user after the Unix user.
+    const passwd *user = getpwuid(getuid());
+    return prefix / "drive_c" / "users" / (user != nullptr ? user->pw_name : "") / "AppData" / "Local";
 }

@@ -8,6 +8,7 @@
 #include <gtest/gtest.h>
 
 #include "testing/child_process.h"
+#include "testing/installation.h"
 #include "testing/wine.h"
 
 namespace {
@@ -18,27 +19,6 @@ using namespace std::chrono_literals;
 const fs::path simulatedLibrary = SIMULATED_LIBRARY;
 // A library that loads but exports none of the entry points: binding to it fails.
 const fs::path emptyLibrary = fs::path(LIBRARY_VARIANTS) / "none" / "HWiNFO64.dll";
-
-// A folder holding a copy of the given library as HWiNFO64.dll, or nothing.
-struct LibraryFolder {
-    explicit LibraryFolder(const fs::path &library = {})
-    {
-        if (!library.empty())
-            fs::copy_file(library, directory.path / "HWiNFO64.dll");
-    }
-    ScratchDirectory directory;
-};
-
-// The program in a folder of its own, with the given library beside it.
-struct Installation {
-    Installation(const fs::path &program, const fs::path &library) : folder(library)
-    {
-        copy = folder.directory.path / program.filename();
-        fs::copy_file(program, copy);
-    }
-    LibraryFolder folder;
-    fs::path copy;
-};
 
 // Whether the program bound the library: it goes on to initialise it, after
 // which it either runs or ends because no consumer created the block.
@@ -59,10 +39,10 @@ const std::string startLines = "HWINFO!\nHWINFO Init!\n";
 TEST(LibrarySearch, NeverTakesTheLibraryFromTheCurrentDirectory)
 {
     Installation installation(SENSOR_BRIDGE, {});
-    LibraryFolder current(simulatedLibrary);
+    Installation current({}, simulatedLibrary);
     ChildOptions options;
     options.workingDirectory = current.directory.path;
-    ChildOutcome outcome = runChild({installation.copy.string()}, options, 60s);
+    ChildOutcome outcome = runChild({installation.program.string()}, options, 60s);
     EXPECT_TRUE(outcome.exited);
     EXPECT_EQ(outcome.output, startLines + "HWINFO LoadLibrary Failure!\nPress any key to continue . . . \n");
 }
@@ -71,20 +51,20 @@ TEST(LibrarySearch, TakesTheProgramsFolderFirstThenTheLoadersSearch)
 {
     // The library in the current directory cannot bind, so a program that
     // bound took its library from somewhere else.
-    LibraryFolder current(emptyLibrary);
+    Installation current({}, emptyLibrary);
     ChildOptions options;
     options.workingDirectory = current.directory.path;
     const std::string initStart = startLines + "HWINFO Init start.\n";
 
     Installation beside(SENSOR_BRIDGE, simulatedLibrary);
-    LibraryFolder elsewhere(emptyLibrary);
+    Installation elsewhere({}, emptyLibrary);
     options.environment = {"LD_LIBRARY_PATH=" + elsewhere.directory.path.string()};
-    EXPECT_TRUE(binds({beside.copy.string()}, options, initStart)) << "beside the program";
+    EXPECT_TRUE(binds({beside.program.string()}, options, initStart)) << "beside the program";
 
     Installation alone(SENSOR_BRIDGE, {});
-    LibraryFolder onSearchPath(simulatedLibrary);
+    Installation onSearchPath({}, simulatedLibrary);
     options.environment = {"LD_LIBRARY_PATH=" + onSearchPath.directory.path.string()};
-    EXPECT_TRUE(binds({alone.copy.string()}, options, initStart)) << "on the loader's search path";
+    EXPECT_TRUE(binds({alone.program.string()}, options, initStart)) << "on the loader's search path";
 }
 
 class LibrarySearchUnderWine : public testing::Test {
@@ -106,10 +86,10 @@ class LibrarySearchUnderWine : public testing::Test {
 TEST_F(LibrarySearchUnderWine, NeverTakesTheLibraryFromTheCurrentDirectory)
 {
     Installation installation(bridge, {});
-    LibraryFolder current(windowsLibrary);
+    Installation current({}, windowsLibrary);
     ChildOptions options = wineOptions();
     options.workingDirectory = current.directory.path;
-    ChildOutcome outcome = runChild(underWine(installation.copy), options, 60s);
+    ChildOutcome outcome = runChild(underWine(installation.program), options, 60s);
     EXPECT_TRUE(outcome.exited);
     EXPECT_EQ(outcome.output, startLines + "HWINFO LoadLibrary Failure!\r\n" + pausePrompt);
 }
@@ -117,19 +97,19 @@ TEST_F(LibrarySearchUnderWine, NeverTakesTheLibraryFromTheCurrentDirectory)
 TEST_F(LibrarySearchUnderWine, TakesTheProgramsFolderOrPath)
 {
     // As on Linux, the library in the current directory cannot bind.
-    LibraryFolder current(windowsEmptyLibrary);
+    Installation current({}, windowsEmptyLibrary);
 
     Installation beside(bridge, windowsLibrary);
     ChildOptions options = wineOptions();
     options.workingDirectory = current.directory.path;
-    EXPECT_TRUE(binds(underWine(beside.copy), options, initStart)) << "beside the program";
+    EXPECT_TRUE(binds(underWine(beside.program), options, initStart)) << "beside the program";
 
     // WINEPATH goes in front of the PATH that the Windows program sees.
     Installation alone(bridge, {});
-    LibraryFolder onPath(windowsLibrary);
+    Installation onPath({}, windowsLibrary);
     options = wineOptions({"WINEPATH=" + windowsPath(onPath.directory.path)});
     options.workingDirectory = current.directory.path;
-    EXPECT_TRUE(binds(underWine(alone.copy), options, initStart)) << "on PATH";
+    EXPECT_TRUE(binds(underWine(alone.program), options, initStart)) << "on PATH";
 }
 
 }  // namespace

@@ -12,6 +12,7 @@
 #include <sys/mman.h>
 
 #include "testing/child_process.h"
+#include "testing/installation.h"
 
 namespace {
 
@@ -23,19 +24,6 @@ constexpr std::size_t blockSize = 1 << 20;
 const std::string pausePrompt = "Press any key to continue . . . \n";
 const std::string startLines = "HWINFO!\nHWINFO Init!\n";
 
-// The program copied into a directory of its own, with the given library
-// beside it under the name it loads.
-struct Installation {
-    explicit Installation(const fs::path &library)
-    {
-        fs::copy_file(SENSOR_BRIDGE, directory.path / "sensor-bridge");
-        if (!library.empty())
-            fs::copy_file(library, directory.path / "HWiNFO64.dll");
-    }
-    std::string program() const { return (directory.path / "sensor-bridge").string(); }
-    ScratchDirectory directory;
-};
-
 void removeBlock()
 {
     shm_unlink(blockName);
@@ -45,8 +33,8 @@ TEST(Startup, MissingLibraryOrOrdinalFailsAfterThePause)
 {
     for (fs::path library : {fs::path{}, fs::path(LIBRARY_VARIANTS) / "without-360" / "HWiNFO64.dll",
                              fs::path(LIBRARY_VARIANTS) / "without-714" / "HWiNFO64.dll"}) {
-        Installation installation(library);
-        ChildOutcome outcome = runChild({installation.program()}, {}, 60s);
+        Installation installation(SENSOR_BRIDGE, library);
+        ChildOutcome outcome = runChild({installation.program}, {}, 60s);
         EXPECT_TRUE(outcome.exited) << library;
         EXPECT_EQ(outcome.exitCode, 0);
         EXPECT_EQ(outcome.output, startLines + "HWINFO LoadLibrary Failure!\n" + pausePrompt);
@@ -55,10 +43,10 @@ TEST(Startup, MissingLibraryOrOrdinalFailsAfterThePause)
 
 TEST(Startup, PauseWaitsForAKey)
 {
-    Installation installation({});
+    Installation installation(SENSOR_BRIDGE, {});
     ChildOptions options;
     options.keepInputOpen = true;
-    ChildProcess child = startChild({installation.program()}, options);
+    ChildProcess child = startChild({installation.program}, options);
     StopAtExit stopChildAtExit{child};
     std::string output;
     EXPECT_TRUE(awaitOutput(child, output, "Press any key to continue . . . ", 60s));

@@ -17,6 +17,7 @@
 #include <sys/wait.h>
 
 #include "testing/child_process.h"
+#include "testing/installation.h"
 #include "testing/wine.h"
 
 namespace {
@@ -93,24 +94,12 @@ ChildOutcome runUnderWine(const fs::path &program, std::vector<std::string> envi
     return runChild(underWine(program), options, 120s);
 }
 
-// The program copied into a directory of its own, with the given library.
-struct Installation {
-    explicit Installation(const fs::path &library)
-    {
-        fs::copy_file(bridge, directory.path / "sensor-bridge.exe");
-        if (!library.empty())
-            fs::copy_file(library, directory.path / "HWiNFO64.dll");
-    }
-    fs::path program() const { return directory.path / "sensor-bridge.exe"; }
-    ScratchDirectory directory;
-};
-
 TEST_F(UnderWine, MissingLibraryOrOrdinalFailsAfterThePause)
 {
     for (fs::path library : {fs::path{}, windowsBin() / "variants" / "without-360" / "HWiNFO64.dll",
                              windowsBin() / "variants" / "none" / "HWiNFO64.dll"}) {
-        Installation installation(library);
-        ChildOutcome outcome = runUnderWine(installation.program());
+        Installation installation(bridge, library);
+        ChildOutcome outcome = runUnderWine(installation.program);
         EXPECT_TRUE(outcome.exited) << library;
         EXPECT_EQ(outcome.exitCode, 0);
         EXPECT_EQ(outcome.output, startLines + "HWINFO LoadLibrary Failure!\r\n" + pausePrompt);
@@ -119,10 +108,10 @@ TEST_F(UnderWine, MissingLibraryOrOrdinalFailsAfterThePause)
 
 TEST_F(UnderWine, PauseWaitsForAKey)
 {
-    Installation installation({});
+    Installation installation(bridge, {});
     ChildOptions options = wineOptions();
     options.keepInputOpen = true;
-    ChildProcess child = startChild(underWine(installation.program()), options);
+    ChildProcess child = startChild(underWine(installation.program), options);
     StopAtExit stopChildAtExit{child};
     std::string output;
     EXPECT_TRUE(awaitOutput(child, output, pausePrompt, 120s)) << output;
