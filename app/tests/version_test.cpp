@@ -19,7 +19,7 @@ TEST(Version, WindowsProgramsCarryTheVersionResourceAndManifest)
     const fs::path windres = WINDRES;
     if (windres.empty() || !fs::exists(windowsBin() / "sensor-bridge.exe"))
         GTEST_SKIP() << "needs mingw-w64's windres and the Windows build in " << windowsBin();
-    for (std::string name : {"sensor-bridge", "consumer"}) {
+    for (std::string name : {"sensor-bridge", "sensor-bridge-launcher", "consumer"}) {
         SCOPED_TRACE(name);
         const fs::path program = windowsBin() / (name + ".exe");
         ChildOutcome resources = runChild({windres.string(), "-i", program.string(), "-O", "rc"}, {}, 60s);
