@@ -18,23 +18,11 @@ if(TARGET hwmonsensors)
 endif()
 install(FILES README.md LICENSE CHANGELOG.md DESTINATION .)
 if(WIN32)
-  # The Task Scheduler definition that starts the program at logon (README),
-  # with Windows line ends and, where iconv is there to convert it, in UTF-16
-  # like the definitions that Task Scheduler exports itself.
-  set(task ${CMAKE_BINARY_DIR}/packaging/sensor-bridge-task.xml)
-  find_program(ICONV iconv)
-  if(ICONV)
-    set(task_encoding UTF-16)
-    set(task_utf8 ${CMAKE_BINARY_DIR}/packaging/sensor-bridge-task-utf8.xml)
-    configure_file(packaging/sensor-bridge-task.xml ${task_utf8} @ONLY NEWLINE_STYLE CRLF)
-    add_custom_command(OUTPUT ${task} COMMAND ${ICONV} -f UTF-8 -t UTF-16 -o ${task} ${task_utf8}
-                       DEPENDS ${task_utf8})
-  else()
-    set(task_encoding UTF-8)
-    configure_file(packaging/sensor-bridge-task.xml ${task} @ONLY NEWLINE_STYLE CRLF)
-  endif()
-  add_custom_target(task_definition ALL DEPENDS ${task})
-  install(FILES ${task} DESTINATION .)
+  # The logon launcher, and the operator's guide that the README links to.
+  install(TARGETS sensor-bridge-launcher RUNTIME DESTINATION .)
+  install(FILES docs/windows.md DESTINATION docs)
+  # Signed when a certificate is given (see the script), before the checksums.
+  install(SCRIPT cmake/sign_programs.cmake)
 endif()
 # Last: the checksums of everything installed above.
 install(SCRIPT cmake/write_checksums.cmake)

@@ -11,7 +11,8 @@ cd "$repo"
 source scripts/packages.sh
 ensure_packages "${native_packages[@]}" libgtest-dev libgmock-dev \
   g++-mingw-w64-x86-64 wine64 dpkg-dev lm-sensors libmicrohttpd-dev prometheus \
-  libbenchmark-dev clang libclang-rt-14-dev chromium chromium-driver python3-selenium
+  libbenchmark-dev clang libclang-rt-14-dev chromium chromium-driver python3-selenium \
+  osslsigncode openssl
 # npm installs the dashboard's charting library; a Node.js that brings its own
 # npm needs no Debian package.
 command -v npm >/dev/null || ensure_packages npm
@@ -20,7 +21,16 @@ scripts/build-jsoncpp-windows.sh
 scripts/build-microhttpd-windows.sh
 cmake --preset windows
 cmake --build --preset windows -j "$(nproc)"
-cpack --preset windows
+# The zip's programs are signed with a throwaway self-signed certificate, made
+# afresh for each run, which the package test verifies them against.
+signing=$repo/build/signing
+mkdir -p "$signing"
+openssl req -x509 -newkey rsa:2048 -nodes -days 2 -subj "/CN=sensor-bridge test signing" \
+  -addext extendedKeyUsage=codeSigning -keyout "$signing/key.pem" -out "$signing/certificate.pem" 2>/dev/null
+openssl pkcs12 -export -in "$signing/certificate.pem" -inkey "$signing/key.pem" \
+  -out "$signing/certificate.p12" -passout pass:throwaway
+SENSOR_BRIDGE_SIGN_PKCS12="$signing/certificate.p12" SENSOR_BRIDGE_SIGN_PASSWORD=throwaway \
+  cpack --preset windows
 
 # The whole native suite under AddressSanitizer and UndefinedBehaviorSanitizer.
 cmake --preset asan

@@ -15,27 +15,13 @@
 #include <json/json.h>
 
 #include "testing/child_process.h"
+#include "testing/installation.h"
 #include "testing/wine.h"
 
 namespace {
 
 namespace fs = std::filesystem;
 using namespace std::chrono_literals;
-
-// Unpacks the archive into the empty folder and returns the one folder it
-// holds, named like the package.
-fs::path unpack(const fs::path &archive, const fs::path &into)
-{
-    ChildOptions options;
-    options.workingDirectory = into;
-    options.mergeErrors = true;
-    ChildOutcome outcome = runChild({CMAKE_COMMAND, "-E", "tar", "xf", archive.string()}, options, 120s);
-    EXPECT_EQ(outcome.exitCode, 0) << outcome.output;
-    std::vector<fs::path> top(fs::directory_iterator(into), fs::directory_iterator{});
-    EXPECT_EQ(top.size(), 1u);
-    EXPECT_TRUE(archive.filename().string().starts_with(top.at(0).filename().string() + "."));
-    return top.at(0);
-}
 
 std::set<std::string> filesIn(const fs::path &folder)
 {
@@ -75,7 +61,7 @@ void expectChecksumsMatch(const fs::path &folder)
 // programs, and nothing else, with checksums that match.
 fs::path unpackChecked(const fs::path &package, const fs::path &into, std::set<std::string> programs)
 {
-    const fs::path folder = unpack(package, into);
+    const fs::path folder = unpackPackage(package, into);
     programs.insert({"CHANGELOG.md", "LICENSE", "README.md", "SHA256SUMS"});
     EXPECT_EQ(filesIn(folder), programs);
     expectChecksumsMatch(folder);
@@ -141,24 +127,16 @@ TEST(Package, TarballRunsUnpacked)
 
 TEST(Package, ZipRunsUnpackedUnderWine)
 {
-    const fs::path package = windowsBin().parent_path() / ("sensor-bridge-" VERSION "-win64.zip");
+    const fs::path package = windowsPackage();
     if (!wineReady() || !fs::exists(package))
         GTEST_SKIP() << "needs Wine and " << package << " (cpack --preset windows)";
     ScratchDirectory download;
     const fs::path folder = unpackChecked(package, download.path,
-                                          {"consumer.exe", "sensor-bridge-task.xml", "sensor-bridge.exe"});
-    EXPECT_NE(contents(folder / "README.md").find("schtasks /Create"), std::string::npos)
-        << "the README's Windows section";
-
-    // Wine's schtasks refuses a definition its parser cannot read; it keeps
-    // neither the trigger nor the action, so this shows only that the file is
-    // one that schtasks takes.
-    const std::string definition = windowsPath(folder / "sensor-bridge-task.xml");
-    ChildOutcome created =
-        runChild(underWine("schtasks", {"/Create", "/F", "/TN", "sensor-bridge-test", "/XML", definition}),
-                 wineOptions(), 120s);
-    EXPECT_EQ(created.exitCode, 0) << created.output;
-    runChild(underWine("schtasks", {"/Delete", "/F", "/TN", "sensor-bridge-test"}), wineOptions(), 120s);
+                                          {"consumer.exe", "docs/windows.md", "sensor-bridge-launcher.exe",
+                                           "sensor-bridge.exe"});
+    EXPECT_NE(contents(folder / "README.md").find("docs/windows.md"), std::string::npos);
+    EXPECT_NE(contents(folder / "docs" / "windows.md").find("sensor-bridge-launcher.exe --install"),
+              std::string::npos);
 
     const fs::path consumer = folder / "consumer.exe";
     ChildOutcome version = runChild(underWine(consumer, {"--version"}), wineOptions(), 60s);
@@ -167,6 +145,39 @@ TEST(Package, ZipRunsUnpackedUnderWine)
     fs::copy_file(windowsBin() / "HWiNFO64.dll", folder / "HWiNFO64.dll");
     expectSnapshot(readOneSnapshot(underWine(consumer, {"--once", "--json", "--timeout", "120"}),
                                    underWine(folder / "sensor-bridge.exe"), wineOptions()));
+}
+
+// The test command signs the zip's programs with a throwaway certificate:
+// each verifies against it, and one changed byte in a signed part breaks that.
+TEST(Package, ZipProgramsAreSigned)
+{
+    const fs::path certificate = SIGNING_CERTIFICATE;
+    if (!fs::exists(windowsPackage()) || !fs::exists(certificate) || std::string(OSSLSIGNCODE).empty())
+        GTEST_SKIP() << "needs osslsigncode, " << certificate << " and the zip signed with it";
+    ScratchDirectory download;
+    const fs::path folder = unpackPackage(windowsPackage(), download.path);
+    const auto verifies = [&](const fs::path &program) {
+        ChildOptions options;
+        options.mergeErrors = true;
+        ChildOutcome outcome = runChild(
+            {OSSLSIGNCODE, "verify", "-CAfile", certificate.string(), "-in", program.string()}, options, 60s);
+        return outcome.exitCode == 0 ? testing::AssertionSuccess() : testing::AssertionFailure() << outcome.output;
+    };
+    for (const fs::directory_entry &entry : fs::directory_iterator(folder)) {
+        if (entry.path().extension() == ".exe") {
+            EXPECT_TRUE(verifies(entry.path())) << entry.path();
+        }
+    }
+
+    const fs::path changed = download.path / "changed.exe";
+    fs::copy_file(folder / "sensor-bridge.exe", changed);
+    std::fstream file(changed, std::ios::in | std::ios::out | std::ios::binary);
+    file.seekg(static_cast<std::streamoff>(fs::file_size(changed) / 2));
+    const char byte = static_cast<char>(file.peek() ^ 0x01);
+    file.seekp(file.tellg());
+    file.put(byte);
+    file.close();
+    EXPECT_FALSE(verifies(changed));
 }
 
 }  // namespace
