@@ -97,12 +97,16 @@ TEST_F(Launcher, RestartsTheBridgeUntilTheBlockIsThereAndEndsItOnItsWayOut)
     EXPECT_TRUE(eventually(60s, [] { return !bridgeRuns(); })) << "the bridge outlived the launcher";
 }
 
-TEST_F(Launcher, NeverWaitsAtTheBridgesPause)
+TEST_F(Launcher, NeverWaitsAtTheBridgesPauseAndOutlastsAMissingBridge)
 {
     // Without the library the bridge fails and runs "pause", whose input is NUL.
     ChildProcess running = startChild(underWine(launcher()), wineOptions({shortPauses}));
     StopAtExit stopLauncher{running};
     EXPECT_TRUE(eventually(120s, [] { return occurrences(log(), "HWINFO LoadLibrary Failure!") >= 2; })) << log();
+
+    // A bridge that antivirus took away is tried again and again.
+    fs::remove(folder / "sensor-bridge.exe");
+    EXPECT_TRUE(eventually(120s, [] { return occurrences(log(), "launcher: cannot start ") >= 2; })) << log();
 }
 
 // In a prefix of its own: a Run value left behind would start a launcher, a
