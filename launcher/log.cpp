@@ -38,8 +38,9 @@ void openFile()
     const std::wstring path = logPath();
     if (path.empty())
         return;
-    logFile = CreateFileW(path.c_str(), FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                          nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+    logFile =
+        CreateFileW(path.c_str(), FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                    nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
     LARGE_INTEGER size{};
     logSize = logFile != INVALID_HANDLE_VALUE && GetFileSizeEx(logFile, &size) ? size.QuadPart : 0;
 }
@@ -53,8 +54,9 @@ void rotate()
     const std::wstring path = logPath();
     const std::wstring older = logFolder() + L"\\sensor-bridge.old.log";
     if (!MoveFileExW(path.c_str(), older.c_str(), MOVEFILE_REPLACE_EXISTING)) {
-        HANDLE emptied = CreateFileW(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                                     nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+        HANDLE emptied =
+            CreateFileW(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                        nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
         if (emptied != INVALID_HANDLE_VALUE)
             CloseHandle(emptied);
     }

@@ -32,13 +32,13 @@ std::wstring describeError(unsigned long error)
 {
     std::wstring text = L"error " + std::to_wstring(error);
     wchar_t *message = nullptr;
-    const DWORD length = FormatMessageW(
-        FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr, error,
-        0, reinterpret_cast<wchar_t *>(&message), 0, nullptr);
+    const DWORD length = FormatMessageW(FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM |
+                                            FORMAT_MESSAGE_IGNORE_INSERTS,
+                                        nullptr, error, 0, reinterpret_cast<wchar_t *>(&message), 0, nullptr);
     if (length > 0) {
         std::wstring_view said(message, length);
-        while (!said.empty() && (said.back() == L'\n' || said.back() == L'\r' || said.back() == L' ' ||
-                                 said.back() == L'.'))
+        while (!said.empty() &&
+               (said.back() == L'\n' || said.back() == L'\r' || said.back() == L' ' || said.back() == L'.'))
             said.remove_suffix(1);
         text += L" (" + std::wstring(said) + L")";
     }
@@ -53,7 +53,8 @@ std::string utf8(std::wstring_view text)
     const int size = WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), nullptr, 0,
                                          nullptr, nullptr);
     std::string out(static_cast<std::size_t>(size), '\0');
-    WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), out.data(), size, nullptr, nullptr);
+    WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), out.data(), size, nullptr,
+                        nullptr);
     return out;
 }
 

@@ -81,13 +81,13 @@ void say(std::wstring_view line)
     static HANDLE out = [] {
         HANDLE inherited = GetStdHandle(STD_OUTPUT_HANDLE);
         const DWORD type = inherited != nullptr && inherited != INVALID_HANDLE_VALUE ? GetFileType(inherited)
-                                                                                    : FILE_TYPE_UNKNOWN;
+                                                                                     : FILE_TYPE_UNKNOWN;
         if (type == FILE_TYPE_DISK || type == FILE_TYPE_PIPE)
             return inherited;
         if (!AttachConsole(ATTACH_PARENT_PROCESS))
             return INVALID_HANDLE_VALUE;
-        return CreateFileW(L"CONOUT$", GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
-                           OPEN_EXISTING, 0, nullptr);
+        return CreateFileW(L"CONOUT$", GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                           nullptr, OPEN_EXISTING, 0, nullptr);
     }();
     if (out == INVALID_HANDLE_VALUE)
         return;
@@ -106,7 +106,8 @@ int install()
 {
     const std::wstring command = L"\"" + programPath() + L"\"";
     HKEY key = nullptr;
-    LSTATUS status = RegCreateKeyExW(HKEY_CURRENT_USER, runKey, 0, nullptr, 0, KEY_SET_VALUE, nullptr, &key, nullptr);
+    LSTATUS status =
+        RegCreateKeyExW(HKEY_CURRENT_USER, runKey, 0, nullptr, 0, KEY_SET_VALUE, nullptr, &key, nullptr);
     if (status == ERROR_SUCCESS) {
         status = RegSetValueExW(key, runValue, 0, REG_SZ, reinterpret_cast<const BYTE *>(command.c_str()),
                                 static_cast<DWORD>((command.size() + 1) * sizeof(wchar_t)));

@@ -12,7 +12,7 @@ source scripts/packages.sh
 ensure_packages "${native_packages[@]}" libgtest-dev libgmock-dev \
   g++-mingw-w64-x86-64 wine64 dpkg-dev lm-sensors libmicrohttpd-dev prometheus \
   libbenchmark-dev clang libclang-rt-14-dev chromium chromium-driver python3-selenium \
-  osslsigncode openssl
+  osslsigncode openssl clang-format
 # npm installs the dashboard's charting library; a Node.js that brings its own
 # npm needs no Debian package.
 command -v npm >/dev/null || ensure_packages npm

@@ -131,9 +131,9 @@ TEST(Package, ZipRunsUnpackedUnderWine)
     if (!wineReady() || !fs::exists(package))
         GTEST_SKIP() << "needs Wine and " << package << " (cpack --preset windows)";
     ScratchDirectory download;
-    const fs::path folder = unpackChecked(package, download.path,
-                                          {"consumer.exe", "docs/windows.md", "sensor-bridge-launcher.exe",
-                                           "sensor-bridge.exe"});
+    const fs::path folder =
+        unpackChecked(package, download.path,
+                      {"consumer.exe", "docs/windows.md", "sensor-bridge-launcher.exe", "sensor-bridge.exe"});
     EXPECT_NE(contents(folder / "README.md").find("docs/windows.md"), std::string::npos);
     EXPECT_NE(contents(folder / "docs" / "windows.md").find("sensor-bridge-launcher.exe --install"),
               std::string::npos);
@@ -161,7 +161,8 @@ TEST(Package, ZipProgramsAreSigned)
         options.mergeErrors = true;
         ChildOutcome outcome = runChild(
             {OSSLSIGNCODE, "verify", "-CAfile", certificate.string(), "-in", program.string()}, options, 60s);
-        return outcome.exitCode == 0 ? testing::AssertionSuccess() : testing::AssertionFailure() << outcome.output;
+        return outcome.exitCode == 0 ? testing::AssertionSuccess()
+                                     : testing::AssertionFailure() << outcome.output;
     };
     for (const fs::directory_entry &entry : fs::directory_iterator(folder)) {
         if (entry.path().extension() == ".exe") {

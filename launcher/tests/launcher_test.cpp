@@ -80,15 +80,16 @@ TEST_F(Launcher, RestartsTheBridgeUntilTheBlockIsThereAndEndsItOnItsWayOut)
     StopAtExit stopLauncher{running};
 
     // Until the consumer has made the block, each start ends at once.
-    ASSERT_TRUE(eventually(120s, [] { return occurrences(log(), "shareMemory_QORAInfo error!") >= 2; })) << log();
+    ASSERT_TRUE(eventually(120s, [] { return occurrences(log(), "shareMemory_QORAInfo error!") >= 2; }))
+        << log();
     const std::string early = log();
     EXPECT_NE(early.find("launcher: running from " + windowsPath(folder)), std::string::npos) << early;
     EXPECT_NE(early.find(" HWINFO Init start.\r\n"), std::string::npos) << early;
     EXPECT_NE(early.find("launcher: ended with code 0 after "), std::string::npos) << early;
 
     // A consumer that makes the block then gets snapshots, with nothing else done.
-    ChildOutcome snapshot =
-        runChild(underWine(folder / "consumer.exe", {"--json", "--once", "--timeout", "120"}), wineOptions(), 180s);
+    ChildOutcome snapshot = runChild(
+        underWine(folder / "consumer.exe", {"--json", "--once", "--timeout", "120"}), wineOptions(), 180s);
     EXPECT_EQ(snapshot.exitCode, 0) << snapshot.output;
     EXPECT_TRUE(snapshot.output.starts_with("{\"")) << snapshot.output;
     EXPECT_TRUE(bridgeRuns());
@@ -102,7 +103,8 @@ TEST_F(Launcher, NeverWaitsAtTheBridgesPauseAndOutlastsAMissingBridge)
     // Without the library the bridge fails and runs "pause", whose input is NUL.
     ChildProcess running = startChild(underWine(launcher()), wineOptions({shortPauses}));
     StopAtExit stopLauncher{running};
-    EXPECT_TRUE(eventually(120s, [] { return occurrences(log(), "HWINFO LoadLibrary Failure!") >= 2; })) << log();
+    EXPECT_TRUE(eventually(120s, [] { return occurrences(log(), "HWINFO LoadLibrary Failure!") >= 2; }))
+        << log();
 
     // A bridge that antivirus took away is tried again and again.
     fs::remove(folder / "sensor-bridge.exe");
@@ -137,7 +139,8 @@ TEST_F(Launcher, InstallsForTheCurrentUserAndUninstalls)
         << installed.output;
     // reg prints in the console's code page, which cannot spell the folder.
     EXPECT_NE(registered().find("\\sensor-bridge-launcher.exe\""), std::string::npos);
-    EXPECT_TRUE(eventually(120s, [&] { return log(prefix).find("launcher: started ") != std::string::npos; }));
+    EXPECT_TRUE(
+        eventually(120s, [&] { return log(prefix).find("launcher: started ") != std::string::npos; }));
 
     ChildOutcome uninstalled = runChild(underWine(launcher(), {"--uninstall"}), options, 120s);
     EXPECT_EQ(uninstalled.exitCode, 0) << uninstalled.output;
