@@ -1,115 +1,79 @@
-// Where the program takes HWiNFO64.dll from: its own folder first, then the
-// system's search (the system folders and PATH on Windows, the dynamic
-// loader's search on Linux), and never the current directory, which is
-// whatever folder the program happens to be started in.
+// Where the program takes HWiNFO64.dll from, natively and under Wine: its own
+// folder first, then the system's search (the system folders and PATH on
+// Windows, the dynamic loader's search on Linux), and never the current
+// directory, which is whatever folder the program happens to be started in.
 #include <filesystem>
+#include <optional>
 #include <string>
 
 #include <gtest/gtest.h>
 
 #include "testing/child_process.h"
 #include "testing/installation.h"
-#include "testing/wine.h"
+#include "testing/platform.h"
 
 namespace {
 
 namespace fs = std::filesystem;
 using namespace std::chrono_literals;
 
-const fs::path simulatedLibrary = SIMULATED_LIBRARY;
-// A library that loads but exports none of the entry points: binding to it fails.
-const fs::path emptyLibrary = fs::path(LIBRARY_VARIANTS) / "none" / "HWiNFO64.dll";
-
-// Whether the program bound the library: it goes on to initialise it, after
-// which it either runs or ends because no consumer created the block.
-bool binds(std::vector<std::string> command, const ChildOptions &options, const std::string &initStart)
-{
-    ChildProcess child = startChild(command, options);
-    StopAtExit stop{child};
-    std::string output;
-    const auto deadline = std::chrono::steady_clock::now() + 60s;
-    while (output.size() < initStart.size() && child.output >= 0 &&
-           std::chrono::steady_clock::now() < deadline)
-        output += readAvailable(child, 100ms);
-    return output.starts_with(initStart);
-}
-
-const std::string startLines = "HWINFO!\nHWINFO Init!\n";
-
-TEST(LibrarySearch, NeverTakesTheLibraryFromTheCurrentDirectory)
-{
-    Installation installation(SENSOR_BRIDGE, {});
-    Installation current({}, simulatedLibrary);
-    ChildOptions options;
-    options.workingDirectory = current.directory.path;
-    ChildOutcome outcome = runChild({installation.program.string()}, options, 60s);
-    EXPECT_TRUE(outcome.exited);
-    EXPECT_EQ(outcome.output, startLines + "HWINFO LoadLibrary Failure!\nPress any key to continue . . . \n");
-}
-
-TEST(LibrarySearch, TakesTheProgramsFolderFirstThenTheLoadersSearch)
-{
-    // The library in the current directory cannot bind, so a program that
-    // bound took its library from somewhere else.
-    Installation current({}, emptyLibrary);
-    ChildOptions options;
-    options.workingDirectory = current.directory.path;
-    const std::string initStart = startLines + "HWINFO Init start.\n";
-
-    Installation beside(SENSOR_BRIDGE, simulatedLibrary);
-    Installation elsewhere({}, emptyLibrary);
-    options.environment = {"LD_LIBRARY_PATH=" + elsewhere.directory.path.string()};
-    EXPECT_TRUE(binds({beside.program.string()}, options, initStart)) << "beside the program";
-
-    Installation alone(SENSOR_BRIDGE, {});
-    Installation onSearchPath({}, simulatedLibrary);
-    options.environment = {"LD_LIBRARY_PATH=" + onSearchPath.directory.path.string()};
-    EXPECT_TRUE(binds({alone.program.string()}, options, initStart)) << "on the loader's search path";
-}
-
-class LibrarySearchUnderWine : public testing::Test {
+class LibrarySearch : public testing::TestWithParam<const Platform *> {
   protected:
     void SetUp() override
     {
-        if (!wineReady())
-            GTEST_SKIP() << "needs Wine and the Windows build in " << windowsBin();
+        if (!platform().ready())
+            GTEST_SKIP() << "needs Wine and the Windows build in " << platform().bin;
+        current.emplace(fs::path{}, platform().library("none"));
     }
-    const fs::path bridge = windowsBin() / "sensor-bridge.exe";
-    const fs::path windowsLibrary = windowsBin() / "HWiNFO64.dll";
-    const fs::path windowsEmptyLibrary = windowsBin() / "variants" / "none" / "HWiNFO64.dll";
-    // Wine's command interpreter prompts differently from Windows' own.
-    const std::string pausePrompt = "Press any key to continue... ";
-    const std::string startLines = "HWINFO!\r\nHWINFO Init!\r\n";
-    const std::string initStart = startLines + "HWINFO Init start.\r\n";
+    const Platform &platform() const { return *GetParam(); }
+    fs::path bridge() const { return platform().program("sensor-bridge"); }
+
+    // Whether the installed program bound a library, started in a folder
+    // whose library cannot bind, with another folder in front of the
+    // library search: it goes on to initialise it, after which it either
+    // runs or ends because no consumer created the block.
+    bool binds(const Installation &installation, const Installation &onSearchPath) const
+    {
+        ChildOptions options =
+            platform().options({platform().librarySearchPath(onSearchPath.directory.path)});
+        options.workingDirectory = current->directory.path;
+        ChildProcess child = startChild(platform().command(installation.program), options);
+        StopAtExit stop{child};
+        const std::string initStart = platform().lines("HWINFO!\nHWINFO Init!\nHWINFO Init start.\n");
+        std::string output;
+        const auto deadline = std::chrono::steady_clock::now() + 60s;
+        while (output.size() < initStart.size() && child.output >= 0 &&
+               std::chrono::steady_clock::now() < deadline)
+            output += readAvailable(child, 100ms);
+        return output.starts_with(initStart);
+    }
+    // The current directory, with a library that loads but exports none of
+    // the entry points: binding to it fails, so a program that bound took its
+    // library from elsewhere.
+    std::optional<Installation> current;
 };
 
-TEST_F(LibrarySearchUnderWine, NeverTakesTheLibraryFromTheCurrentDirectory)
+TEST_P(LibrarySearch, NeverTakesTheLibraryFromTheCurrentDirectory)
 {
-    Installation installation(bridge, {});
-    Installation current({}, windowsLibrary);
-    ChildOptions options = wineOptions();
-    options.workingDirectory = current.directory.path;
-    ChildOutcome outcome = runChild(underWine(installation.program), options, 60s);
+    Installation installation(bridge(), {});
+    Installation here({}, platform().library());
+    ChildOptions options = platform().options();
+    options.workingDirectory = here.directory.path;
+    ChildOutcome outcome = runChild(platform().command(installation.program), options, 60s);
     EXPECT_TRUE(outcome.exited);
-    EXPECT_EQ(outcome.output, startLines + "HWINFO LoadLibrary Failure!\r\n" + pausePrompt);
+    EXPECT_EQ(outcome.output, platform().lines("HWINFO!\nHWINFO Init!\nHWINFO LoadLibrary Failure!\n") +
+                                  platform().pausePrompt + platform().afterKey);
 }
 
-TEST_F(LibrarySearchUnderWine, TakesTheProgramsFolderOrPath)
+TEST_P(LibrarySearch, TakesTheProgramsFolderFirstThenTheSearchPath)
 {
-    // As on Linux, the library in the current directory cannot bind.
-    Installation current({}, windowsEmptyLibrary);
-
-    Installation beside(bridge, windowsLibrary);
-    ChildOptions options = wineOptions();
-    options.workingDirectory = current.directory.path;
-    EXPECT_TRUE(binds(underWine(beside.program), options, initStart)) << "beside the program";
-
-    // WINEPATH goes in front of the PATH that the Windows program sees.
-    Installation alone(bridge, {});
-    Installation onPath({}, windowsLibrary);
-    options = wineOptions({"WINEPATH=" + windowsPath(onPath.directory.path)});
-    options.workingDirectory = current.directory.path;
-    EXPECT_TRUE(binds(underWine(alone.program), options, initStart)) << "on PATH";
+    EXPECT_TRUE(
+        binds(Installation(bridge(), platform().library()), Installation({}, platform().library("none"))))
+        << "beside the program, before the search path";
+    EXPECT_TRUE(binds(Installation(bridge(), {}), Installation({}, platform().library())))
+        << "on the search path";
 }
+
+INSTANTIATE_TEST_SUITE_P(OnEachPlatform, LibrarySearch, testing::ValuesIn(platforms()), platformName);
 
 }  // namespace
