@@ -30,7 +30,7 @@ const std::string pausePrompt = "Press any key to continue... ";
 const std::string startLines = "HWINFO!\r\nHWINFO Init!\r\n";
 const std::string running = startLines + "HWINFO Init start.\r\n";
 const fs::path bridge = windowsBin() / "sensor-bridge.exe";
-const fs::path consumer = windowsBin() / "consumer.exe";
+const fs::path watcher = windowsBin() / "sensor-watch.exe";
 
 class UnderWine : public testing::Test {
   protected:
@@ -50,9 +50,9 @@ class UnderWine : public testing::Test {
         children.push_back(startChild(underWine(program, std::move(arguments)), wineOptions(environment)));
         return children.back();
     }
-    // Starts the program and waits until the reader, a consumer started just
+    // Starts the program and waits until the reader, a sensor-watch started just
     // before, prints what it took from the program's first refresh. Under
-    // Wine the consumer may not have made its mapping yet when the program
+    // Wine sensor-watch may not have made its mapping yet when the program
     // starts; such a start ends with the program's error line and is tried
     // again. The reader's output goes into shown, the program's into
     // startOutput.
@@ -151,24 +151,24 @@ TEST_F(UnderWine, MissingOrSmallMappingEndsWithoutPause)
     EXPECT_EQ(outcome.exitCode, 0);
     EXPECT_EQ(outcome.output, expected);
 
-    // A second consumer attaches to the first one's mapping and says how
+    // A second sensor-watch attaches to the first one's mapping and says how
     // large it is, which shows that the small mapping is there. Until the
     // first has made it, the second may make one itself, of the same size,
     // which the first then attaches to and keeps.
-    ChildProcess &owner = start(consumer, {"--size", "65536"});
+    ChildProcess &owner = start(watcher, {"--size", "65536"});
     const std::string attached = "attached to the existing block shareMemory_QORAInfo (65536 bytes)";
     ChildOptions options = wineOptions();
     options.mergeErrors = true;
     const auto deadline = std::chrono::steady_clock::now() + 120s;
     std::string said;
     while (said.find(attached) == std::string::npos && std::chrono::steady_clock::now() < deadline)
-        said = runChild(underWine(consumer, {"--size", "65536", "--once", "--timeout", "0.5"}), options, 120s)
+        said = runChild(underWine(watcher, {"--size", "65536", "--once", "--timeout", "0.5"}), options, 120s)
                    .output;
     ASSERT_NE(said.find(attached), std::string::npos) << said;
 
     outcome = runUnderWine(bridge, {}, true);
     EXPECT_EQ(outcome.output, expected);
-    EXPECT_EQ(waitpid(owner.pid, nullptr, WNOHANG), 0) << "the consumer owning the mapping ended";
+    EXPECT_EQ(waitpid(owner.pid, nullptr, WNOHANG), 0) << "the sensor-watch owning the mapping ended";
 }
 
 // One drifting reading is all it takes to see the block change.
@@ -180,7 +180,7 @@ TEST_F(UnderWine, SecondCopyEndsSilentlyUntilTheFirstDies)
 {
     TextFile scenario("scenario", driftingScenario);
     const std::vector<std::string> environment{"HWINFO_SIM_SCENARIO=" + windowsPath(scenario.path)};
-    ChildProcess &reader = start(consumer, {"--json"});
+    ChildProcess &reader = start(watcher, {"--json"});
     std::string shown;
     ChildProcess &first = startPublishing(reader, shown, environment);
     EXPECT_EQ(startOutput, running);
@@ -200,10 +200,10 @@ TEST_F(UnderWine, SecondCopyEndsSilentlyUntilTheFirstDies)
 TEST_F(UnderWine, RunningCopyKeepsRewritingTheMapping)
 {
     TextFile scenario("scenario", driftingScenario);
-    ChildProcess &reader = start(consumer, {"--json"});
+    ChildProcess &reader = start(watcher, {"--json"});
     std::string shown;
     startPublishing(reader, shown, {"HWINFO_SIM_SCENARIO=" + windowsPath(scenario.path)});
-    // The consumer prints each snapshot that differs from the one before.
+    // sensor-watch prints each snapshot that differs from the one before.
     const auto deadline = std::chrono::steady_clock::now() + 180s;
     while (std::count(shown.begin(), shown.end(), '\n') < 3 && std::chrono::steady_clock::now() < deadline)
         shown += readAvailable(reader, 500ms);
@@ -274,7 +274,7 @@ TEST_F(UnderWine, BlockIsByteIdenticalToTheNativeOne)
     ASSERT_TRUE(native.starts_with("HWi32_GetNumberOfDetectedSensors:\n"));
 
     ScratchDirectory dump;
-    ChildProcess &reader = start(consumer, {"--dump", windowsPath(dump.path / "block")});
+    ChildProcess &reader = start(watcher, {"--dump", windowsPath(dump.path / "block")});
     std::string shown;
     startPublishing(reader, shown, {"HWINFO_SIM_SCENARIO=" + windowsPath(scenario.path)});
     ChildOutcome dumped = finishChild(reader, 120s);

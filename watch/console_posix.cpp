@@ -23,7 +23,7 @@ void installStopHandler()
     sigemptyset(&action.sa_mask);
     for (int signal : {SIGINT, SIGTERM, SIGHUP})
         sigaction(signal, &action, nullptr);
-    // A reader that goes away (consumer --json | head -1) shows up as a failed
+    // A reader that goes away (sensor-watch --json | head -1) shows up as a failed
     // write, which ends the loop, rather than as a signal that skips the
     // clean-up.
     std::signal(SIGPIPE, SIG_IGN);

@@ -145,7 +145,7 @@ bool writeOut(std::string_view text)
 
 int fail(const std::string &message)
 {
-    std::fprintf(stderr, "consumer: %s\n", message.c_str());
+    std::fprintf(stderr, "sensor-watch: %s\n", message.c_str());
     return 1;
 }
 
@@ -176,7 +176,7 @@ void sleepUnlessStopped(Clock::duration duration)
 
 // Lasting trouble with the block, reported once for each stretch of it.
 // Before anything has been published the block is all zeros, and the
-// consumer waits quietly; once a header has appeared, a stretch without a
+// tool waits quietly; once a header has appeared, a stretch without a
 // valid snapshot that lasts longer than reportAfter is reported.
 struct Trouble {
     bool headerSeen = false;
@@ -199,7 +199,7 @@ void noteInvalid(Trouble &trouble, const ReadResult &result, Clock::time_point n
     if (trouble.headerSeen && !trouble.since)
         trouble.since = now;
     if (trouble.since && !trouble.reported && now - *trouble.since > reportAfter) {
-        std::fprintf(stderr, "consumer: block holds no valid snapshot: %s\n", trouble.lastError.c_str());
+        std::fprintf(stderr, "sensor-watch: block holds no valid snapshot: %s\n", trouble.lastError.c_str());
         trouble.reported = true;
     }
 }
@@ -242,7 +242,7 @@ int watch(const Options &options, const SharedBlock &block, const SnapshotHandle
         }
         noteInvalid(trouble, result, now);
         if (options.timeoutSeconds > 0 && now - lastValid > timeout) {
-            std::fprintf(stderr, "consumer: no valid snapshot within %g s (last problem: %s)\n",
+            std::fprintf(stderr, "sensor-watch: no valid snapshot within %g s (last problem: %s)\n",
                          options.timeoutSeconds, trouble.lastError.c_str());
             return 1;
         }
@@ -288,7 +288,7 @@ int print(const Options &options, const SharedBlock &block, bool terminal)
         } else {
             updateStatistics(statistics, snapshot);
             const std::string heading =
-                (old ? "Old snapshot, in the block before the consumer looked at " : "Snapshot of ") +
+                (old ? "Old snapshot, in the block before sensor-watch looked at " : "Snapshot of ") +
                 localTime();
             const std::string table = renderTable(snapshot, heading, statistics);
             out = terminal ? "\x1b[H\x1b[2J" + table : table + '\n';
@@ -320,7 +320,7 @@ int run(const Options &options)
     }
     if (block.attached)
         std::fprintf(stderr,
-                     "consumer: attached to the existing block %s (%zu bytes), which stays as it is\n",
+                     "sensor-watch: attached to the existing block %s (%zu bytes), which stays as it is\n",
                      std::string(blockName).c_str(), block.bytes.size());
     const int status = options.endpoint ? serve(options, block) : print(options, block, terminal);
     closeSharedBlock();
@@ -332,8 +332,8 @@ int run(const Options &options)
 
 int main(int argc, char **argv)
 {
-    CLI::App app("", "consumer");
-    app.set_version_flag("--version", "consumer " SENSOR_BRIDGE_VERSION, "show the version");
+    CLI::App app("", "sensor-watch");
+    app.set_version_flag("--version", "sensor-watch " SENSOR_BRIDGE_VERSION, "show the version");
     Options options;
     declareOptions(app, options);
     try {

@@ -1,4 +1,4 @@
-// The one check of UTF-8 that the consumer's table, metrics and dashboard share.
+// The one check of UTF-8 that sensor-watch's table, metrics and dashboard share.
 #pragma once
 
 #include <cstddef>

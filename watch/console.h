@@ -1,9 +1,9 @@
-// The consumer's console: stop requests and standard output. One header, two
+// sensor-watch's console: stop requests and standard output. One header, two
 // implementations (console_posix.cpp, console_win32.cpp), chosen by the build.
 #pragma once
 
 // Makes Ctrl-C and termination requests set a flag instead of ending the
-// process, so that a block the consumer made is removed on the way out.
+// process, so that a block sensor-watch made is removed on the way out.
 void installStopHandler();
 bool stopRequested();
 

@@ -1,6 +1,6 @@
-// The Windows consumer under Wine, beside the Windows bridge and the
+// The Windows sensor-watch under Wine, beside the Windows bridge and the
 // simulated library of the cross build: its metrics and dashboard fetched
-// from Linux over loopback, and a second consumer attached to the first
+// from Linux over loopback, and a second sensor-watch attached to the first
 // one's mapping.
 #include "http_client.h"
 #include "testing/child_process.h"
@@ -25,11 +25,11 @@ namespace fs = std::filesystem;
 using namespace std::chrono_literals;
 using Clock = std::chrono::steady_clock;
 
-class ConsumerUnderWine : public testing::Test {
+class WatchUnderWine : public testing::Test {
   protected:
     void SetUp() override
     {
-        if (!wineReady() || !fs::exists(windowsBin() / "consumer.exe"))
+        if (!wineReady() || !fs::exists(windowsBin() / "sensor-watch.exe"))
             GTEST_SKIP() << "needs Wine and the Windows build in " << windowsBin();
     }
     void TearDown() override
@@ -44,15 +44,15 @@ class ConsumerUnderWine : public testing::Test {
         children.push_back(startChild(underWine(windowsBin() / program, std::move(arguments)), options));
         return children.back();
     }
-    // Starts consumer.exe --serve on a free port with the arguments given;
+    // Starts sensor-watch.exe --serve on a free port with the arguments given;
     // returns the port once it serves, or 0.
     int startServing(std::vector<std::string> arguments = {})
     {
         arguments.insert(arguments.begin(), {"--serve", "0"});
-        ChildProcess &consumer = start("consumer.exe", arguments);
+        ChildProcess &watcher = start("sensor-watch.exe", arguments);
         std::string output;
         const std::string announced = "serving http://127.0.0.1:";
-        if (!awaitOutput(consumer, output, "/metrics\n", 120s) || output.find(announced) == std::string::npos)
+        if (!awaitOutput(watcher, output, "/metrics\n", 120s) || output.find(announced) == std::string::npos)
             return 0;
         return std::atoi(output.c_str() + output.find(announced) + announced.size());
     }
@@ -68,7 +68,7 @@ class ConsumerUnderWine : public testing::Test {
     std::deque<ChildProcess> children;  // keeps references valid as it grows
 };
 
-TEST_F(ConsumerUnderWine, ServesFreshReadingsUntilTheBridgeIsKilled)
+TEST_F(WatchUnderWine, ServesFreshReadingsUntilTheBridgeIsKilled)
 {
     const int port = startServing();
     ASSERT_GT(port, 0);
@@ -97,9 +97,9 @@ TEST_F(ConsumerUnderWine, ServesFreshReadingsUntilTheBridgeIsKilled)
     EXPECT_NE(get(port, "/api/status").find("\"fresh\":false"), std::string::npos);
 }
 
-TEST_F(ConsumerUnderWine, AttachesToAMappingThatExistsAndLeavesIt)
+TEST_F(WatchUnderWine, AttachesToAMappingThatExistsAndLeavesIt)
 {
-    // The first consumer makes a 2 MiB mapping, as the real application
+    // The first sensor-watch makes a 2 MiB mapping, as the real application
     // might, and the bridge publishes into it.
     const int port = startServing({"--size", "2097152"});
     ASSERT_GT(port, 0);
@@ -112,20 +112,20 @@ TEST_F(ConsumerUnderWine, AttachesToAMappingThatExistsAndLeavesIt)
     ChildOptions options = wineOptions();
     options.mergeErrors = true;
     ChildProcess second = startChild(
-        underWine(windowsBin() / "consumer.exe", {"--once", "--dump", windowsPath(dump.path / "block.bin"),
+        underWine(windowsBin() / "sensor-watch.exe", {"--once", "--dump", windowsPath(dump.path / "block.bin"),
                                                   "--timeout", "60", "--size", "65536"}),
         options);
     const ChildOutcome outcome = finishChild(second, 120s);
     EXPECT_TRUE(outcome.exited);
     EXPECT_EQ(outcome.exitCode, 0) << outcome.output;
-    EXPECT_NE(outcome.output.find("consumer: attached to the existing block shareMemory_QORAInfo (2097152 "
+    EXPECT_NE(outcome.output.find("sensor-watch: attached to the existing block shareMemory_QORAInfo (2097152 "
                                   "bytes), which stays as it is"),
               std::string::npos)
         << outcome.output;
     std::error_code error;
     EXPECT_EQ(fs::file_size(dump.path / "block.bin", error), 2097152u);
 
-    // The mapping outlives the second consumer: the bridge goes on publishing
+    // The mapping outlives the second sensor-watch: the bridge goes on publishing
     // into it, and the first one goes on seeing new snapshots.
     const std::string before = sample(get(port), "sensor_bridge_snapshot_timestamp_seconds");
     ASSERT_TRUE(eventually(120s, [&] {

@@ -1,4 +1,4 @@
-// The writer's side of the consumer's POSIX shared-memory object, played by
+// The writer's side of sensor-watch's POSIX shared-memory object, played by
 // the process tests in place of the bridge.
 #pragma once
 

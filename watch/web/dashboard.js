@@ -1,4 +1,4 @@
-// The consumer's dashboard: polls /api/status once a second, fetches
+// sensor-watch's dashboard: polls /api/status once a second, fetches
 // /api/snapshot when a new snapshot has been recorded, and updates the page in
 // place. The rows are built again only when the set of readings changes; an
 // ordinary update rewrites the text of the cells that changed, the points of
@@ -10,7 +10,7 @@
 const pollMilliseconds = 1000;
 // Points in a sparkline: about the last two minutes.
 const sparkPoints = 120;
-// Points in a chart: as many as the consumer keeps.
+// Points in a chart: as many as sensor-watch keeps.
 const chartPoints = 1000;
 const palette = ["#1f77b4", "#d62728", "#2ca02c", "#ff7f0e", "#9467bd", "#8c564b", "#e377c2", "#17becf"];
 
@@ -246,9 +246,9 @@ function summaryNode() {
 function showStatus(status, problem) {
   const stale = document.getElementById("stale");
   let text = "";
-  if (problem) text = `stale: the consumer does not answer (${problem})`;
+  if (problem) text = `stale: sensor-watch does not answer (${problem})`;
   else if (status.sequence === 0) text = "stale: no snapshot yet";
-  else if (status.old) text = "stale: this snapshot was in the block before the consumer looked";
+  else if (status.old) text = "stale: this snapshot was in the block before sensor-watch looked";
   else if (!status.fresh) text = `stale: no new snapshot for ${Math.round(status.age)} s`;
   stale.textContent = text;
   stale.hidden = text === "";

@@ -1,4 +1,4 @@
-// The consumer's shared block. One header, two implementations
+// sensor-watch's shared block. One header, two implementations
 // (shared_block_posix.cpp, shared_block_win32.cpp), chosen by the build.
 #pragma once
 
@@ -7,7 +7,7 @@
 #include <string>
 #include <string_view>
 
-// The named block, mapped read-only: the consumer never writes a byte of it.
+// The named block, mapped read-only: sensor-watch never writes a byte of it.
 struct SharedBlock {
     // Empty when the block could be neither opened nor created; error then
     // says why.
@@ -19,7 +19,7 @@ struct SharedBlock {
 
 // When a block of that name exists (made by the real consumer application,
 // say) it is opened as it is, whatever its size, and left as it is on exit.
-// Only when none exists is it created, with the given size. The consumer
+// Only when none exists is it created, with the given size. sensor-watch
 // holds one block for its whole run.
 SharedBlock openSharedBlock(std::string_view name, std::size_t size);
 

@@ -1,8 +1,8 @@
 #!/usr/bin/python3
-"""The dashboard page in headless Chromium, served by the real consumer over
+"""The dashboard page in headless Chromium, served by the real sensor-watch over
 the real bridge with the simulated library.
 
-    dashboard_test.py CONSUMER SENSOR_BRIDGE TEST [SCREENSHOT]
+    dashboard_test.py SENSOR_WATCH SENSOR_BRIDGE TEST [SCREENSHOT]
 
 TEST is "live" (the default scenario: every sensor, changing values, the stale
 mark once the bridge is killed, no console error) or "escaping" (a scenario
@@ -33,7 +33,7 @@ if not CHROMIUM or not DRIVER:
     print("skipped: chromium or chromedriver is not installed")
     sys.exit(77)
 
-CONSUMER, BRIDGE, TEST = sys.argv[1:4]
+SENSOR_WATCH, BRIDGE, TEST = sys.argv[1:4]
 SCREENSHOT = sys.argv[4] if len(sys.argv) > 4 else ""
 BLOCK = "/dev/shm/shareMemory_QORAInfo"
 # Generous: every core of the machine may be busy.
@@ -51,14 +51,14 @@ def eventually(condition, what, limit=DEADLINE):
         time.sleep(0.2)
 
 
-def start_consumer():
-    consumer = subprocess.Popen([CONSUMER, "--serve", "0"], stdout=subprocess.PIPE, text=True)
-    line = consumer.stdout.readline()
+def start_watch():
+    watch = subprocess.Popen([SENSOR_WATCH, "--serve", "0"], stdout=subprocess.PIPE, text=True)
+    line = watch.stdout.readline()
     match = re.search(r"http://127\.0\.0\.1:(\d+)/metrics", line)
     if not match:
-        consumer.kill()
-        raise AssertionError(f"consumer did not announce its port: {line!r}")
-    return consumer, int(match.group(1))
+        watch.kill()
+        raise AssertionError(f"sensor-watch did not announce its port: {line!r}")
+    return watch, int(match.group(1))
 
 
 def start_browser(profile):
@@ -192,10 +192,10 @@ def main():
         with open(scenario, "w", encoding="latin-1") as file:
             file.write(HOSTILE)
         environment["HWINFO_SIM_SCENARIO"] = scenario
-    # A block left over from an interrupted run would be taken for the consumer's own.
+    # A block left over from an interrupted run would be taken for sensor-watch's own.
     if os.path.exists(BLOCK):
         os.remove(BLOCK)
-    consumer, port = start_consumer()
+    watch, port = start_watch()
     bridge = subprocess.Popen([BRIDGE], stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, env=environment)
     browser = None
     try:
@@ -204,7 +204,7 @@ def main():
     finally:
         if browser:
             browser.quit()
-        for process in (bridge, consumer):
+        for process in (bridge, watch):
             if process.poll() is None:
                 process.send_signal(signal.SIGTERM)
                 try:

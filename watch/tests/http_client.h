@@ -1,4 +1,4 @@
-// A minimal HTTP client over loopback for the tests that scrape the consumer:
+// A minimal HTTP client over loopback for the tests that scrape sensor-watch:
 // whole requests, and raw connections that a test holds open to play slow
 // clients.
 #pragma once

@@ -1,5 +1,5 @@
 // The serve mode as whole processes on the loopback interface: the built
-// consumer, the bridge with the simulated library, and a real Prometheus
+// sensor-watch, the bridge with the simulated library, and a real Prometheus
 // server.
 #include "block_reader.h"
 #include "block_writer.h"
@@ -33,7 +33,7 @@ using namespace std::chrono_literals;
 using Clock = std::chrono::steady_clock;
 
 // A child process that ends with the test however the test ends: asked to
-// stop first, so that the consumer removes its block, and killed if it takes
+// stop first, so that sensor-watch removes its block, and killed if it takes
 // long.
 struct Running {
     explicit Running(const std::vector<std::string> &arguments, std::vector<std::string> environment = {})
@@ -65,10 +65,10 @@ struct Running {
     std::string output;
 };
 
-// consumer --serve with the port left to the system, once it has announced
+// sensor-watch --serve with the port left to the system, once it has announced
 // the port and made or opened the block.
-struct ServingConsumer : Running {
-    ServingConsumer() : Running({CONSUMER_EXE, "--serve", "0"})
+struct ServingWatch : Running {
+    ServingWatch() : Running({SENSOR_WATCH, "--serve", "0"})
     {
         const std::string announced = "serving http://127.0.0.1:";
         if (awaitOutput(child, output, "/metrics\n", 10s) && output.find(announced) != std::string::npos)
@@ -113,24 +113,24 @@ int freePort()
 
 class ServeProcess : public testing::Test {
   protected:
-    // A block left over from an interrupted run would look like the consumer's
+    // A block left over from an interrupted run would look like sensor-watch's
     // own before it has made it.
     void SetUp() override { removeObject(objectName); }
-    void TearDown() override { EXPECT_FALSE(blockExists()) << "the consumer left the block behind"; }
+    void TearDown() override { EXPECT_FALSE(blockExists()) << "sensor-watch left the block behind"; }
 };
 
 TEST_F(ServeProcess, ServesTheLastGoodSnapshotUntilItGoesStale)
 {
-    ServingConsumer consumer;
-    ASSERT_GT(consumer.port, 0) << consumer.output;
-    EXPECT_EQ(sample(get(consumer.port), "sensor_bridge_snapshot_fresh"), "0");
-    // A second consumer on the same port fails before it touches the block.
+    ServingWatch watcher;
+    ASSERT_GT(watcher.port, 0) << watcher.output;
+    EXPECT_EQ(sample(get(watcher.port), "sensor_bridge_snapshot_fresh"), "0");
+    // A second sensor-watch on the same port fails before it touches the block.
     ChildOptions options;
     options.mergeErrors = true;
-    const std::string port = std::to_string(consumer.port);
-    const ChildOutcome second = runChild({CONSUMER_EXE, "--serve", "127.0.0.1:" + port}, options, 10s);
+    const std::string port = std::to_string(watcher.port);
+    const ChildOutcome second = runChild({SENSOR_WATCH, "--serve", "127.0.0.1:" + port}, options, 10s);
     EXPECT_EQ(second.exitCode, 1);
-    EXPECT_EQ(second.output, "consumer: cannot listen on 127.0.0.1 port " + port + "\n");
+    EXPECT_EQ(second.output, "sensor-watch: cannot listen on 127.0.0.1 port " + port + "\n");
     ASSERT_TRUE(blockExists());
 
     // The reading drifts, so the block changes with every refresh. A busy
@@ -139,7 +139,7 @@ TEST_F(ServeProcess, ServesTheLastGoodSnapshotUntilItGoesStale)
     Running bridge({SENSOR_BRIDGE}, {"HWINFO_SIM_SCENARIO=" + scenario.path});
     std::string body;
     ASSERT_TRUE(eventually(60s, [&] {
-        body = get(consumer.port);
+        body = get(watcher.port);
         return sample(body, "sensor_bridge_snapshot_fresh") == "1";
     })) << body;
     const std::size_t readings = readingCount(body);
@@ -150,7 +150,7 @@ TEST_F(ServeProcess, ServesTheLastGoodSnapshotUntilItGoesStale)
     bridge.stop(SIGKILL);
     publish("cpu\n", R"({"cpu":[{"Core 0":{"type":"temperature","value":"4)");
     ASSERT_TRUE(eventually(30s, [&] {
-        body = get(consumer.port);
+        body = get(watcher.port);
         return sample(body, "sensor_bridge_snapshot_fresh") == "0";
     })) << body;
     EXPECT_EQ(readingCount(body), readings);
@@ -161,39 +161,39 @@ TEST_F(ServeProcess, ServesTheLastGoodSnapshotUntilItGoesStale)
         std::chrono::duration<double>(std::chrono::system_clock::now().time_since_epoch()).count();
     EXPECT_NEAR(now - timestamp, age, 0.5);
 
-    const ChildOutcome outcome = consumer.stop(SIGINT);
+    const ChildOutcome outcome = watcher.stop(SIGINT);
     EXPECT_TRUE(outcome.exited);
     EXPECT_EQ(outcome.exitCode, 0) << outcome.output;
 }
 
 TEST_F(ServeProcess, AnswersOnlyGetAndHeadOfMetricsAndBoundsTheRequest)
 {
-    ServingConsumer consumer;
-    ASSERT_GT(consumer.port, 0) << consumer.output;
-    const HttpAnswer got = request(consumer.port, "GET", "/metrics?ignored=1");
+    ServingWatch watcher;
+    ASSERT_GT(watcher.port, 0) << watcher.output;
+    const HttpAnswer got = request(watcher.port, "GET", "/metrics?ignored=1");
     EXPECT_EQ(got.status, 200);
     EXPECT_NE(got.head.find("Content-Type: text/plain; version=0.0.4; charset=utf-8\r\n"), std::string::npos)
         << got.head;
     EXPECT_EQ(sample(got.body, "sensor_bridge_snapshot_fresh"), "0");
-    const HttpAnswer head = request(consumer.port, "HEAD", "/metrics");
+    const HttpAnswer head = request(watcher.port, "HEAD", "/metrics");
     EXPECT_EQ(head.status, 200);
     EXPECT_NE(head.head.find("Content-Length: " + std::to_string(got.body.size()) + "\r\n"),
               std::string::npos)
         << head.head;
     EXPECT_EQ(head.body, "");
 
-    EXPECT_EQ(request(consumer.port, "GET", "/dashboard").status, 404);
-    EXPECT_EQ(request(consumer.port, "GET", "/metrics/").status, 404);
-    const HttpAnswer posted = request(consumer.port, "POST", "/metrics", "Content-Length: 2\r\n\r\n{}");
+    EXPECT_EQ(request(watcher.port, "GET", "/dashboard").status, 404);
+    EXPECT_EQ(request(watcher.port, "GET", "/metrics/").status, 404);
+    const HttpAnswer posted = request(watcher.port, "POST", "/metrics", "Content-Length: 2\r\n\r\n{}");
     EXPECT_EQ(posted.status, 405);
     EXPECT_NE(posted.head.find("Allow: GET, HEAD\r\n"), std::string::npos) << posted.head;
-    EXPECT_EQ(request(consumer.port, "DELETE", "/metrics").status, 405);
+    EXPECT_EQ(request(watcher.port, "DELETE", "/metrics").status, 405);
     // A request head larger than a connection may hold is refused, and the
     // server goes on.
     const HttpAnswer huge =
-        request(consumer.port, "GET", "/metrics", "X-Padding: " + std::string(64 * 1024, 'x') + "\r\n");
+        request(watcher.port, "GET", "/metrics", "X-Padding: " + std::string(64 * 1024, 'x') + "\r\n");
     EXPECT_TRUE(huge.status == 0 || huge.status == 413 || huge.status == 431) << huge.status << huge.head;
-    EXPECT_EQ(request(consumer.port, "GET", "/metrics").status, 200);
+    EXPECT_EQ(request(watcher.port, "GET", "/metrics").status, 200);
 }
 
 TEST_F(ServeProcess, ServesAnOldSnapshotInAForeignBlockAsNeverFresh)
@@ -202,13 +202,13 @@ TEST_F(ServeProcess, ServesAnOldSnapshotInAForeignBlockAsNeverFresh)
     SharedObject foreign(objectName.c_str(), blockSize);
     publish("cpu\n", R"({"cpu":[{"Core 0":{"type":"temperature","value":"30.000000"}}]})");
     {
-        ServingConsumer consumer;
-        ASSERT_GT(consumer.port, 0) << consumer.output;
-        EXPECT_NE(consumer.output.find("consumer: attached to the existing block"), std::string::npos)
-            << consumer.output;
+        ServingWatch watcher;
+        ASSERT_GT(watcher.port, 0) << watcher.output;
+        EXPECT_NE(watcher.output.find("sensor-watch: attached to the existing block"), std::string::npos)
+            << watcher.output;
         std::string body;
         ASSERT_TRUE(eventually(30s, [&] {
-            body = get(consumer.port);
+            body = get(watcher.port);
             return readingCount(body) == 1;
         })) << body;
         EXPECT_EQ(sample(body, "sensor_bridge_snapshot_fresh"), "0") << body;
@@ -218,7 +218,7 @@ TEST_F(ServeProcess, ServesAnOldSnapshotInAForeignBlockAsNeverFresh)
                   std::string::npos)
             << body;
     }
-    EXPECT_EQ(blockObjectSize(), blockSize) << "the consumer removed a block it did not make";
+    EXPECT_EQ(blockObjectSize(), blockSize) << "sensor-watch removed a block it did not make";
 }
 
 // The latency of each of `count` scrapes, in milliseconds, sorted; a scrape
@@ -239,8 +239,8 @@ std::vector<double> scrapeLatencies(int port, int count, int &failures)
 
 TEST_F(ServeProcess, SlowClientsDoNotHoldUpScrapes)
 {
-    ServingConsumer consumer;
-    ASSERT_GT(consumer.port, 0) << consumer.output;
+    ServingWatch watcher;
+    ASSERT_GT(watcher.port, 0) << watcher.output;
     // A large machine's worth of readings, so that each scrape carries a
     // realistic body (about 200 kB).
     std::string text = R"({"cpu":[)";
@@ -249,23 +249,23 @@ TEST_F(ServeProcess, SlowClientsDoNotHoldUpScrapes)
                 R"(":{"type":"temperature","value":"41.000000"}})";
     publish("cpu\n", text + "]}");
     std::string body;
-    ASSERT_TRUE(eventually(30s, [&] { return readingCount(body = get(consumer.port)) == 2000; })) << body;
+    ASSERT_TRUE(eventually(30s, [&] { return readingCount(body = get(watcher.port)) == 2000; })) << body;
 
     int failures = 0;
-    const std::vector<double> alone = scrapeLatencies(consumer.port, 50, failures);
+    const std::vector<double> alone = scrapeLatencies(watcher.port, 50, failures);
     EXPECT_EQ(failures, 0);
 
     // 300 connections that never send a byte, and 300 that stop in the
     // middle of a request's head.
     std::vector<Connection> slow;
     for (int i = 0; i < 600; ++i) {
-        Connection &connection = slow.emplace_back(consumer.port);
+        Connection &connection = slow.emplace_back(watcher.port);
         ASSERT_GE(connection.descriptor, 0) << "connection " << i;
         if (i % 2 == 1) {
             ASSERT_TRUE(connection.send("GET /metrics HTTP/1.1\r\nHost: 127.0.0.1\r\nX-Slow: "));
         }
     }
-    const std::vector<double> beside = scrapeLatencies(consumer.port, 50, failures);
+    const std::vector<double> beside = scrapeLatencies(watcher.port, 50, failures);
     EXPECT_EQ(failures, 0) << "scrapes went unanswered beside 600 slow clients";
     // The figures for the record; how fast is not for a test to judge.
     const auto figures = [](const std::vector<double> &latencies) {
@@ -281,8 +281,8 @@ TEST_F(ServeProcess, PrometheusScrapesTheReadingsAndItsLintFindsNothing)
     const std::string prometheusProgram = PROMETHEUS;
     if (prometheusProgram.empty())
         GTEST_SKIP() << "prometheus is not installed";
-    ServingConsumer consumer;
-    ASSERT_GT(consumer.port, 0) << consumer.output;
+    ServingWatch watcher;
+    ASSERT_GT(watcher.port, 0) << watcher.output;
     // Hostile names: quotes, a backslash, a line feed, a byte that is not
     // UTF-8, a duplicate label and non-finite values. One bad line would make
     // Prometheus drop the whole scrape.
@@ -307,7 +307,7 @@ reading power "Caf\xE9" 1.5
                                                    "  - job_name: sensor-bridge\n"
                                                    "    static_configs:\n"
                                                    "      - targets: ['127.0.0.1:" +
-                                                       std::to_string(consumer.port) + "']\n");
+                                                       std::to_string(watcher.port) + "']\n");
     Running prometheus({prometheusProgram, "--config.file=" + configuration.path,
                         "--storage.tsdb.path=" + (configuration.directory.path / "data").string(),
                         "--web.listen-address=127.0.0.1:" + std::to_string(prometheusPort),
@@ -349,7 +349,7 @@ reading power "Caf\xE9" 1.5
     // Prometheus' own lint finds nothing in a scrape of these names.
     const std::string promtool = PROMTOOL;
     ASSERT_FALSE(promtool.empty()) << "prometheus is installed, promtool is not";
-    const std::string scrape = get(consumer.port);
+    const std::string scrape = get(watcher.port);
     ASSERT_EQ(readingCount(scrape), 7u) << scrape;
     ChildOptions options;
     options.keepInputOpen = true;

@@ -14,8 +14,8 @@ ReadResult reject(BlockStatus status, std::string error)
     return {status, std::move(error), {}};
 }
 
-// jsoncpp reports errors as indented "* " items over several lines; the
-// consumer reports each failure on one line.
+// jsoncpp reports errors as indented "* " items over several lines;
+// sensor-watch reports each failure on one line.
 std::string oneLine(std::string_view text)
 {
     std::string line;

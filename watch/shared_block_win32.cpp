@@ -7,7 +7,7 @@
 namespace {
 
 // A mapping backed by the paging file goes away with its last handle, so one
-// that someone else made outlives the consumer.
+// that someone else made outlives sensor-watch.
 HANDLE mapping = nullptr;
 void *view = nullptr;
 

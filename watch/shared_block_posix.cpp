@@ -7,7 +7,7 @@
 namespace {
 
 std::span<std::byte> mapped;
-// The object's name when the consumer made it, and so removes it.
+// The object's name when sensor-watch made it, and so removes it.
 std::string madeName;
 
 }  // namespace

@@ -107,7 +107,7 @@ TEST(RenderFreshness, FreshForFiveSecondsAfterAChangeAndNeverBeforeTheFirstOrFor
               "sensor_bridge_snapshot_age_seconds 5.000\n" +
                   freshHeader + "sensor_bridge_snapshot_fresh 1\n");
     EXPECT_TRUE(renderFreshness(SnapshotAge{1700000000, 5.01}).ends_with("sensor_bridge_snapshot_fresh 0\n"));
-    // A snapshot that was in the block before the consumer looked is never new.
+    // A snapshot that was in the block before sensor-watch looked is never new.
     EXPECT_TRUE(
         renderFreshness(SnapshotAge{1700000000, 0.5, true}).ends_with("sensor_bridge_snapshot_fresh 0\n"));
 }
