@@ -7,6 +7,7 @@
 #include <memory>
 #include <utility>
 
+namespace watch {
 namespace {
 
 ReadResult reject(BlockStatus status, std::string error)
@@ -140,27 +141,4 @@ ReadResult readBlock(std::span<const std::byte> copy)
     return result;
 }
 
-std::string printable(std::string_view bytes)
-{
-    static constexpr char hex[] = "0123456789abcdef";
-    std::string out;
-    while (!bytes.empty()) {
-        const auto byte = static_cast<unsigned char>(bytes.front());
-        const std::size_t length = utf8SequenceLength(bytes);
-        // Printable ASCII, or a whole well-formed multi-byte sequence.
-        if (length > 1 || (length == 1 && byte >= 0x20 && byte != 0x7f && byte != '\\')) {
-            out += bytes.substr(0, length);
-            bytes.remove_prefix(length);
-            continue;
-        }
-        if (byte == '\\') {
-            out += "\\\\";
-        } else {
-            out += "\\x";
-            out += hex[byte >> 4];
-            out += hex[byte & 0xf];
-        }
-        bytes.remove_prefix(1);
-    }
-    return out;
-}
+}  // namespace watch

@@ -9,6 +9,11 @@
 #include <string_view>
 #include <vector>
 
+namespace watch {
+
+// The block's layout as this tool reads it: its own copy, written from the
+// layout rather than taken from the bridge's headers, so that each side
+// checks the other.
 inline constexpr std::string_view blockName = "shareMemory_QORAInfo";
 inline constexpr std::size_t blockSize = 1024 * 1024;
 inline constexpr std::string_view blockHeader = "HWi32_GetNumberOfDetectedSensors:\n";
@@ -54,7 +59,4 @@ struct ReadResult {
 
 ReadResult readBlock(std::span<const std::byte> copy);
 
-// Makes arbitrary bytes safe to show on a terminal: well-formed UTF-8 passes,
-// control bytes and each byte >= 0x80 outside a well-formed sequence become
-// \xHH, a backslash becomes \\.
-std::string printable(std::string_view bytes);
+}  // namespace watch

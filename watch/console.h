@@ -2,6 +2,8 @@
 // implementations (console_posix.cpp, console_win32.cpp), chosen by the build.
 #pragma once
 
+namespace watch {
+
 // Makes Ctrl-C and termination requests set a flag instead of ending the
 // process, so that a block sensor-watch made is removed on the way out.
 void installStopHandler();
@@ -10,3 +12,5 @@ bool stopRequested();
 // Prepares standard output for byte-exact text and terminal escapes and tells
 // whether it is a terminal.
 bool prepareStdout();
+
+}  // namespace watch

@@ -5,6 +5,7 @@
 #include <atomic>
 #include <csignal>
 
+namespace watch {
 namespace {
 
 std::atomic<bool> stopFlag{false};
@@ -38,3 +39,5 @@ bool prepareStdout()
 {
     return isatty(STDOUT_FILENO) != 0;
 }
+
+}  // namespace watch

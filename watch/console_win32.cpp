@@ -8,6 +8,7 @@
 #include <atomic>
 #include <cstdio>
 
+namespace watch {
 namespace {
 
 std::atomic<bool> stopFlag{false};
@@ -41,3 +42,5 @@ bool prepareStdout()
     SetConsoleMode(out, mode | ENABLE_VIRTUAL_TERMINAL_PROCESSING);
     return true;
 }
+
+}  // namespace watch

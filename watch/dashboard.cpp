@@ -11,6 +11,7 @@
 #include <sstream>
 #include <unordered_set>
 
+namespace watch {
 namespace {
 
 // Compact, with UTF-8 left as it is (it is valid by then), and 15 significant
@@ -147,3 +148,5 @@ std::string renderErrorJson(std::string_view message)
     document["error"] = text(message);
     return write(document);
 }
+
+}  // namespace watch

@@ -17,6 +17,8 @@
 #include <utility>
 #include <vector>
 
+namespace watch {
+
 inline constexpr std::string_view jsonContentType = "application/json; charset=utf-8";
 
 // The snapshot grouped by sensor, each reading with its history id, its
@@ -57,3 +59,5 @@ std::string renderHistoryJson(const HistoryExtract &extract);
 
 // {"error": message}, for a request the server cannot answer.
 std::string renderErrorJson(std::string_view message);
+
+}  // namespace watch

@@ -4,6 +4,7 @@
 #include <optional>
 #include <utility>
 
+namespace watch {
 namespace {
 
 template <typename Value> void push(Ring<Value> &ring, Value value)
@@ -39,3 +40,5 @@ void recordSnapshot(History &history, const Snapshot &snapshot, double unixTime)
     });
     history.readings = std::move(updated);
 }
+
+}  // namespace watch

@@ -15,6 +15,8 @@
 #include <string>
 #include <vector>
 
+namespace watch {
+
 // Snapshots kept: the consumer takes about one a second, so this covers a
 // little over 16 minutes.
 inline constexpr std::size_t historyLength = 1000;
@@ -63,3 +65,5 @@ template <typename Value> std::vector<Value> latest(const Ring<Value> &ring, std
         out.push_back(ring.values[(ring.start + i) % size]);
     return out;
 }
+
+}  // namespace watch

@@ -24,6 +24,7 @@
 #include <utility>
 #include <vector>
 
+namespace watch {
 namespace {
 
 using Clock = std::chrono::steady_clock;
@@ -329,13 +330,14 @@ int run(const Options &options)
 }
 
 }  // namespace
+}  // namespace watch
 
 int main(int argc, char **argv)
 {
     CLI::App app("", "sensor-watch");
     app.set_version_flag("--version", "sensor-watch " SENSOR_BRIDGE_VERSION, "show the version");
-    Options options;
-    declareOptions(app, options);
+    watch::Options options;
+    watch::declareOptions(app, options);
     try {
         app.parse(argc, argv);
     } catch (const CLI::ParseError &error) {
@@ -345,5 +347,5 @@ int main(int argc, char **argv)
     }
     if (!options.dumpPath.empty())
         options.once = true;
-    return run(options);
+    return watch::run(options);
 }

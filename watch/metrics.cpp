@@ -8,6 +8,7 @@
 #include <system_error>
 #include <unordered_map>
 
+namespace watch {
 namespace {
 
 // A label value as the format wants it between its quotes: backslash, double
@@ -101,3 +102,5 @@ std::string renderFreshness(const std::optional<SnapshotAge> &age)
     return out + gaugeHeader("sensor_bridge_snapshot_fresh", help) + "sensor_bridge_snapshot_fresh " +
            (isFresh(age) ? "1" : "0") + '\n';
 }
+
+}  // namespace watch

@@ -9,6 +9,8 @@
 #include <string>
 #include <string_view>
 
+namespace watch {
+
 inline constexpr std::string_view metricsContentType = "text/plain; version=0.0.4; charset=utf-8";
 
 // A snapshot counts as fresh while the block last changed at most this many
@@ -40,3 +42,5 @@ bool isFresh(const std::optional<SnapshotAge> &age);
 // snapshot (no age) only the fresh gauge is given, as 0; an old snapshot is
 // given with its age counted from the consumer's first look, and as not fresh.
 std::string renderFreshness(const std::optional<SnapshotAge> &age);
+
+}  // namespace watch

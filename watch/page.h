@@ -5,4 +5,8 @@
 
 #include <string_view>
 
+namespace watch {
+
 extern const std::string_view dashboardPage;
+
+}  // namespace watch

@@ -7,6 +7,8 @@
 
 #include <string>
 
+namespace watch {
+
 struct Endpoint {
     std::string host = "127.0.0.1";
     // Zero asks for any free port.
@@ -28,3 +30,5 @@ int serverPort();
 void publishToServer(const Snapshot &snapshot, bool old);
 
 void stopServer();
+
+}  // namespace watch

@@ -28,6 +28,7 @@
 #include <string_view>
 #include <vector>
 
+namespace watch {
 namespace {
 
 // A snapshot as served: its readings and its dashboard document rendered
@@ -303,3 +304,5 @@ void publishToServer(const Snapshot &snapshot, bool old)
     const std::lock_guard lock(serving.mutex);
     serving.published = std::move(published);
 }
+
+}  // namespace watch

@@ -2,6 +2,8 @@
 // starts, and says why.
 #include "serve.h"
 
+namespace watch {
+
 std::string startServer(const Endpoint &)
 {
     return "--serve is not available in this build (it was made without libmicrohttpd)";
@@ -15,3 +17,5 @@ int serverPort()
 void publishToServer(const Snapshot &, bool) {}
 
 void stopServer() {}
+
+}  // namespace watch

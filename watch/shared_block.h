@@ -7,6 +7,8 @@
 #include <string>
 #include <string_view>
 
+namespace watch {
+
 // The named block, mapped read-only: sensor-watch never writes a byte of it.
 struct SharedBlock {
     // Empty when the block could be neither opened nor created; error then
@@ -25,3 +27,5 @@ SharedBlock openSharedBlock(std::string_view name, std::size_t size);
 
 // Unmaps the block, and removes it when openSharedBlock made it.
 void closeSharedBlock();
+
+}  // namespace watch

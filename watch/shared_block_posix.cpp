@@ -4,6 +4,7 @@
 
 #include <utility>
 
+namespace watch {
 namespace {
 
 std::span<std::byte> mapped;
@@ -30,3 +31,5 @@ void closeSharedBlock()
     if (!madeName.empty())
         removeObject(std::exchange(madeName, {}));
 }
+
+}  // namespace watch

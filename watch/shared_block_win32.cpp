@@ -4,6 +4,7 @@
 
 #include <string>
 
+namespace watch {
 namespace {
 
 // A mapping backed by the paging file goes away with its last handle, so one
@@ -61,3 +62,5 @@ void closeSharedBlock()
     view = nullptr;
     mapping = nullptr;
 }
+
+}  // namespace watch

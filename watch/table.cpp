@@ -1,5 +1,7 @@
 #include "table.h"
 
+#include "utf8.h"
+
 #include <algorithm>
 #include <array>
 #include <charconv>
@@ -10,6 +12,7 @@
 #include <utility>
 #include <vector>
 
+namespace watch {
 namespace {
 
 // Columns are aligned by characters, not bytes, so that UTF-8 names line up.
@@ -132,3 +135,5 @@ std::string renderTable(const Snapshot &snapshot, std::string_view heading, cons
     }
     return out;
 }
+
+}  // namespace watch

@@ -9,6 +9,8 @@
 #include <string>
 #include <string_view>
 
+namespace watch {
+
 // What the table shows beside a reading's current value: its minimum,
 // maximum and average over the snapshots since it appeared.
 struct ReadingStatistics {
@@ -48,3 +50,5 @@ void updateStatistics(TableStatistics &statistics, const Snapshot &snapshot);
 // 12:00:00", followed by the counts.
 std::string renderTable(const Snapshot &snapshot, std::string_view heading,
                         const TableStatistics &statistics);
+
+}  // namespace watch

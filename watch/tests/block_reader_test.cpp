@@ -9,6 +9,8 @@
 
 namespace {
 
+using namespace watch;
+
 const std::string names = "cpu\nsystem board\ndead sensor\n";
 const std::string text =
     R"x({"cpu":[{"Core 0":{"type":"temperature","value":"41.000000"}},)x"
@@ -155,20 +157,6 @@ TEST(ReadBlock, GarbageAfterHeaderIsRejected)
         const ReadResult result = readBlock(blockWith(published("", noise)));
         EXPECT_NE(result.status, BlockStatus::valid) << "round " << round;
     }
-}
-
-TEST(Printable, EscapesWhatATerminalCannotShow)
-{
-    EXPECT_EQ(printable("Core 0"), "Core 0");
-    const std::string utf8 = "temp\xc3\xa9rature \xe4\xb8\xad \xf0\x9f\x94\xa5";
-    EXPECT_EQ(printable(utf8), utf8);
-    EXPECT_EQ(printable(std::string("a\nb\tc\x7f\0d", 8)), "a\\x0ab\\x09c\\x7f\\x00d");
-    EXPECT_EQ(printable("C:\\x"), "C:\\\\x");
-    // Stray bytes, lone lead bytes and a sequence cut at the end.
-    EXPECT_EQ(printable("\xff\x80 \xc3 \xe4\xb8"), "\\xff\\x80 \\xc3 \\xe4\\xb8");
-    // Overlong, a surrogate and past U+10FFFF: the same check as the metrics.
-    EXPECT_EQ(printable("\xe0\x80\x80 \xed\xa0\x80 \xf4\x90\x80\x80 \xc0\xaf"),
-              "\\xe0\\x80\\x80 \\xed\\xa0\\x80 \\xf4\\x90\\x80\\x80 \\xc0\\xaf");
 }
 
 }  // namespace

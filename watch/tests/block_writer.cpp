@@ -6,6 +6,10 @@
 
 #include <cstring>
 
+using watch::blockHeader;
+using watch::blockName;
+using watch::blockSize;
+
 const std::string objectName = "/" + std::string(blockName);
 
 std::size_t blockObjectSize()

@@ -12,6 +12,8 @@
 
 namespace {
 
+using namespace watch;
+
 Snapshot oneSensor(std::vector<Reading> readings)
 {
     Snapshot snapshot;
@@ -142,7 +144,8 @@ TEST(DashboardJson, IsValidUtf8WithNamesAsTextAndNullsForNonNumbers)
 // renders every new snapshot: the texts must come out whole on both.
 TEST(DashboardJson, RendersOnSeveralThreadsAtOnce)
 {
-    const Snapshot snapshot = oneSensor({{"Core", "temperature", "41.500000"}, {"Fan", "fan", "1200.000000"}});
+    const Snapshot snapshot =
+        oneSensor({{"Core", "temperature", "41.500000"}, {"Fan", "fan", "1200.000000"}});
     History history;
     recordSnapshot(history, snapshot, 1700000000);
     const std::string snapshotText = renderSnapshotJson(snapshot, history, 1700000000, false);

@@ -8,6 +8,8 @@
 
 namespace {
 
+using namespace watch;
+
 const std::string readingsHeader =
     "# HELP sensor_bridge_reading A sensor reading as the bridge last published it.\n"
     "# TYPE sensor_bridge_reading gauge\n";

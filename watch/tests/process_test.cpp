@@ -20,7 +20,7 @@ namespace {
 // Runs sensor-watch to its end, calling `tick` with its output so far about
 // every 100 ms while it runs and the block exists; kills it after 20 s.
 ChildOutcome runWatch(const std::vector<std::string> &args, bool mergeErrors,
-                         const std::function<void(pid_t, const std::string &)> &tick)
+                      const std::function<void(pid_t, const std::string &)> &tick)
 {
     std::vector<std::string> arguments{SENSOR_WATCH};
     arguments.insert(arguments.end(), args.begin(), args.end());
@@ -50,9 +50,8 @@ class WatchProcess : public testing::Test {
 TEST_F(WatchProcess, PrintsTheFirstValidSnapshotAsJson)
 {
     const std::string text = R"({"cpu":[{"Core 0":{"type":"temperature","value":"41.000000"}}],"gpu":null})";
-    const ChildOutcome outcome =
-        runWatch({"--json", "--once", "--timeout", "5"}, false,
-                    [&](pid_t, const std::string &) { publish("cpu\ngpu\n", text); });
+    const ChildOutcome outcome = runWatch({"--json", "--once", "--timeout", "5"}, false,
+                                          [&](pid_t, const std::string &) { publish("cpu\ngpu\n", text); });
     EXPECT_TRUE(outcome.exited);
     EXPECT_EQ(outcome.exitCode, 0);
     EXPECT_EQ(outcome.output, text + "\n");
@@ -70,7 +69,7 @@ TEST_F(WatchProcess, ReportsLastingGarbageOnceAndTimesOut)
 {
     const ChildOutcome outcome =
         runWatch({"--once", "--timeout", "4.5"}, true,
-                    [](pid_t, const std::string &) { publish("cpu\n", R"({"cpu":[{"Core 0":)"); });
+                 [](pid_t, const std::string &) { publish("cpu\n", R"({"cpu":[{"Core 0":)"); });
     EXPECT_TRUE(outcome.exited);
     EXPECT_EQ(outcome.exitCode, 1);
     const std::string reported = "sensor-watch: block holds no valid snapshot: ";
@@ -106,7 +105,7 @@ TEST_F(WatchProcess, AttachesToAForeignBlockAndLeavesItAsItIs)
 {
     // As the real application might make it: twice the size, holding a
     // snapshot from before and bytes of its own past the first mebibyte.
-    const std::size_t size = 2 * blockSize;
+    const std::size_t size = 2 * watch::blockSize;
     std::string content;
     {
         SharedObject foreign(objectName.c_str(), size);
@@ -121,15 +120,16 @@ TEST_F(WatchProcess, AttachesToAForeignBlockAndLeavesItAsItIs)
             R"({"cpu":[{"Core 0":{"type":"temperature","value":"42.000000"}}]})"};
         std::size_t published = 0;
         const ChildOutcome outcome = runWatch({"--json", "--once", "--timeout", "20", "--size", "65536"},
-                                                 true, [&](pid_t, const std::string &output) {
-                                                     if (output.find("attached") != std::string::npos)
-                                                         publish("cpu\n", texts[published++ % 2]);
-                                                     content = foreign.copy();
-                                                 });
+                                              true, [&](pid_t, const std::string &output) {
+                                                  if (output.find("attached") != std::string::npos)
+                                                      publish("cpu\n", texts[published++ % 2]);
+                                                  content = foreign.copy();
+                                              });
         EXPECT_TRUE(outcome.exited);
         EXPECT_EQ(outcome.exitCode, 0);
-        const std::string attached = "sensor-watch: attached to the existing block shareMemory_QORAInfo (2097152 "
-                                     "bytes), which stays as it is\n";
+        const std::string attached =
+            "sensor-watch: attached to the existing block shareMemory_QORAInfo (2097152 "
+            "bytes), which stays as it is\n";
         EXPECT_TRUE(outcome.output == attached + texts[0] + "\n" ||
                     outcome.output == attached + texts[1] + "\n")
             << outcome.output;

@@ -199,7 +199,7 @@ TEST_F(ServeProcess, AnswersOnlyGetAndHeadOfMetricsAndBoundsTheRequest)
 TEST_F(ServeProcess, ServesAnOldSnapshotInAForeignBlockAsNeverFresh)
 {
     // A block someone else made, holding a snapshot from before.
-    SharedObject foreign(objectName.c_str(), blockSize);
+    SharedObject foreign(objectName.c_str(), watch::blockSize);
     publish("cpu\n", R"({"cpu":[{"Core 0":{"type":"temperature","value":"30.000000"}}]})");
     {
         ServingWatch watcher;
@@ -218,7 +218,7 @@ TEST_F(ServeProcess, ServesAnOldSnapshotInAForeignBlockAsNeverFresh)
                   std::string::npos)
             << body;
     }
-    EXPECT_EQ(blockObjectSize(), blockSize) << "sensor-watch removed a block it did not make";
+    EXPECT_EQ(blockObjectSize(), watch::blockSize) << "sensor-watch removed a block it did not make";
 }
 
 // The latency of each of `count` scrapes, in milliseconds, sorted; a scrape

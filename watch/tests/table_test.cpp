@@ -1,8 +1,11 @@
 #include "table.h"
+#include "utf8.h"
 
 #include <gtest/gtest.h>
 
 namespace {
+
+using namespace watch;
 
 Snapshot cpu(std::string core0, std::string core1 = "50.000000")
 {
@@ -59,6 +62,20 @@ TEST(TableStatistics, FollowEachReadingApartSkipNonFiniteValuesAndResetWhenARead
     EXPECT_NE(renderTable(cpu("30.000000", "60.000000"), "Now", statistics)
                   .find("  Core   temperature  60.000000  60.000000  60.000000  60.000000\n"),
               std::string::npos);
+}
+
+TEST(Printable, EscapesWhatATerminalCannotShow)
+{
+    EXPECT_EQ(printable("Core 0"), "Core 0");
+    const std::string utf8 = "temp\xc3\xa9rature \xe4\xb8\xad \xf0\x9f\x94\xa5";
+    EXPECT_EQ(printable(utf8), utf8);
+    EXPECT_EQ(printable(std::string("a\nb\tc\x7f\0d", 8)), "a\\x0ab\\x09c\\x7f\\x00d");
+    EXPECT_EQ(printable("C:\\x"), "C:\\\\x");
+    // Stray bytes, lone lead bytes and a sequence cut at the end.
+    EXPECT_EQ(printable("\xff\x80 \xc3 \xe4\xb8"), "\\xff\\x80 \\xc3 \\xe4\\xb8");
+    // Overlong, a surrogate and past U+10FFFF: the same check as the metrics.
+    EXPECT_EQ(printable("\xe0\x80\x80 \xed\xa0\x80 \xf4\x90\x80\x80 \xc0\xaf"),
+              "\\xe0\\x80\\x80 \\xed\\xa0\\x80 \\xf4\\x90\\x80\\x80 \\xc0\\xaf");
 }
 
 }  // namespace

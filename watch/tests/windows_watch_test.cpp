@@ -111,16 +111,17 @@ TEST_F(WatchUnderWine, AttachesToAMappingThatExistsAndLeavesIt)
     ScratchDirectory dump;
     ChildOptions options = wineOptions();
     options.mergeErrors = true;
-    ChildProcess second = startChild(
-        underWine(windowsBin() / "sensor-watch.exe", {"--once", "--dump", windowsPath(dump.path / "block.bin"),
-                                                  "--timeout", "60", "--size", "65536"}),
-        options);
+    ChildProcess second = startChild(underWine(windowsBin() / "sensor-watch.exe",
+                                               {"--once", "--dump", windowsPath(dump.path / "block.bin"),
+                                                "--timeout", "60", "--size", "65536"}),
+                                     options);
     const ChildOutcome outcome = finishChild(second, 120s);
     EXPECT_TRUE(outcome.exited);
     EXPECT_EQ(outcome.exitCode, 0) << outcome.output;
-    EXPECT_NE(outcome.output.find("sensor-watch: attached to the existing block shareMemory_QORAInfo (2097152 "
-                                  "bytes), which stays as it is"),
-              std::string::npos)
+    EXPECT_NE(
+        outcome.output.find("sensor-watch: attached to the existing block shareMemory_QORAInfo (2097152 "
+                            "bytes), which stays as it is"),
+        std::string::npos)
         << outcome.output;
     std::error_code error;
     EXPECT_EQ(fs::file_size(dump.path / "block.bin", error), 2097152u);
