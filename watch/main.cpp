@@ -209,8 +209,7 @@ void noteInvalid(Trouble &trouble, const ReadResult &result, Clock::time_point n
 // came from, and whether it is old: already in the block at the first look,
 // so that nobody knows when it was written. Returns an exit code to end the
 // watch, or nothing to go on.
-using SnapshotHandler =
-    std::function<std::optional<int>(const Snapshot &, std::span<const std::byte>, bool old)>;
+using SnapshotHandler = std::function<std::optional<int>(Snapshot, std::span<const std::byte>, bool old)>;
 
 // Copies the block over and over, hands each new valid snapshot to `handle`,
 // and reports lasting trouble; returns the exit code.
@@ -227,14 +226,14 @@ int watch(const Options &options, const SharedBlock &block, const SnapshotHandle
         // The writer never waits for us; a copy taken mid-refresh simply fails
         // the checks and is taken again.
         std::ranges::copy(block.bytes, copy.begin());
-        const ReadResult result = readBlock(copy);
+        ReadResult result = readBlock(copy);
         const auto now = Clock::now();
         const bool old = std::exchange(firstLook, false);
         if (result.status == BlockStatus::valid) {
             lastValid = now;
             noteValid(trouble);
             if (copy != shown) {
-                if (const std::optional<int> exitCode = handle(result.snapshot, copy, old))
+                if (const std::optional<int> exitCode = handle(std::move(result.snapshot), copy, old))
                     return *exitCode;
                 shown = copy;
             }
@@ -265,16 +264,17 @@ int serve(const Options &options, const SharedBlock &block)
     // there for the bridge.
     if (!writeOut("serving " + url(*options.endpoint, serverPort()) + "\n"))
         return fail("cannot write to standard output");
-    return watch(options, block, [&](const Snapshot &snapshot, std::span<const std::byte>, bool old) {
-        publishToServer(snapshot, old);
+    return watch(options, block, [&](Snapshot snapshot, std::span<const std::byte>, bool old) {
+        publishToServer(std::move(snapshot), old);
         return std::optional<int>();
     });
 }
 
 int print(const Options &options, const SharedBlock &block, bool terminal)
 {
-    TableStatistics statistics;
-    return watch(options, block, [&](const Snapshot &snapshot, std::span<const std::byte> copy, bool old) {
+    // The table's statistics, without the history that only the page needs.
+    Readings readings;
+    return watch(options, block, [&](Snapshot snapshot, std::span<const std::byte> copy, bool old) {
         // Only the table that goes on shows an old snapshot, as one; the other
         // modes hand on what the bridge publishes now.
         if (old && (options.mode != Mode::table || options.once))
@@ -287,11 +287,11 @@ int print(const Options &options, const SharedBlock &block, bool terminal)
         } else if (options.mode == Mode::json) {
             out = snapshot.text + '\n';
         } else {
-            updateStatistics(statistics, snapshot);
+            recordSnapshot(readings, std::move(snapshot), momentNow(), old);
             const std::string heading =
                 (old ? "Old snapshot, in the block before sensor-watch looked at " : "Snapshot of ") +
                 localTime();
-            const std::string table = renderTable(snapshot, heading, statistics);
+            const std::string table = renderTable(readings, heading);
             out = terminal ? "\x1b[H\x1b[2J" + table : table + '\n';
         }
         if (!writeOut(out))

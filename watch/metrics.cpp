@@ -1,23 +1,17 @@
 #include "metrics.h"
 
-#include "utf8.h"
-
 #include <charconv>
 #include <cmath>
-#include <limits>
-#include <system_error>
-#include <unordered_map>
 
 namespace watch {
 namespace {
 
 // A label value as the format wants it between its quotes: backslash, double
-// quote and line feed escaped, and each byte that is not part of well-formed
-// UTF-8 replaced by U+FFFD.
-std::string labelValue(std::string_view bytes)
+// quote and line feed escaped. The model has made it well-formed UTF-8.
+std::string labelValue(std::string_view text)
 {
     std::string out;
-    for (const char c : wellFormedUtf8(bytes)) {
+    for (const char c : text) {
         if (c == '\\')
             out += "\\\\";
         else if (c == '"')
@@ -30,15 +24,11 @@ std::string labelValue(std::string_view bytes)
     return out;
 }
 
-// The published value text as a sample value. from_chars reads the "%f" form
-// and every non-finite form the bridge writes ("-nan(ind)" and "nan(snan)"
-// included); text that is no number at all is served as NaN, like any other
-// reading without a meaningful value.
-std::string sampleValue(std::string_view text)
+// A reading's number as a sample value; every form of NaN is served alike,
+// like any other reading without a meaningful value.
+std::string sampleValue(double value)
 {
-    double value = std::numeric_limits<double>::quiet_NaN();
-    const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value);
-    if (error != std::errc{} || end != text.data() + text.size() || std::isnan(value))
+    if (std::isnan(value))
         return "NaN";
     if (std::isinf(value))
         return value > 0 ? "+Inf" : "-Inf";
@@ -60,30 +50,17 @@ std::string gaugeHeader(std::string_view name, std::string_view help)
 
 }  // namespace
 
-std::string renderReadings(const Snapshot &snapshot)
+std::string renderReadings(const Readings &readings)
 {
     std::string out =
         gaugeHeader("sensor_bridge_reading", "A sensor reading as the bridge last published it.");
-    // Indexes count over the label values as served: names that differ only in
-    // bytes replaced by U+FFFD must still give distinct series. An escaped value
-    // holds no raw line feed, so one separates the parts of the key.
-    std::unordered_map<std::string, std::size_t> seen;
-    for (const Sensor &sensor : snapshot.sensors) {
-        const std::string name = labelValue(sensor.name);
-        for (const Reading &reading : sensor.readings) {
-            const std::string label = labelValue(reading.label);
-            const std::string type = labelValue(reading.type);
-            const std::size_t index = seen[name + '\n' + label + '\n' + type]++;
-            out += "sensor_bridge_reading{sensor=\"" + name + "\",label=\"" + label + "\",type=\"" + type +
-                   "\",index=\"" + std::to_string(index) + "\"} " + sampleValue(reading.value) + '\n';
-        }
+    for (const TrackedReading &tracked : readings.readings) {
+        const ServedName &name = tracked.served;
+        out += "sensor_bridge_reading{sensor=\"" + labelValue(name.sensor) + "\",label=\"" +
+               labelValue(name.label) + "\",type=\"" + labelValue(name.type) + "\",index=\"" +
+               std::to_string(name.index) + "\"} " + sampleValue(tracked.number) + '\n';
     }
     return out;
-}
-
-bool isFresh(const std::optional<SnapshotAge> &age)
-{
-    return age && !age->old && age->seconds <= freshSeconds;
 }
 
 std::string renderFreshness(const std::optional<SnapshotAge> &age)

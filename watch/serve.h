@@ -27,7 +27,7 @@ int serverPort();
 
 // Serves this snapshot from now on, as one that has just appeared, or as an
 // old one (see SnapshotAge::old).
-void publishToServer(const Snapshot &snapshot, bool old);
+void publishToServer(Snapshot snapshot, bool old);
 
 void stopServer();
 

@@ -1,9 +1,8 @@
 #include "serve.h"
 
-#include "dashboard.h"
-#include "history.h"
 #include "metrics.h"
 #include "page.h"
+#include "page_json.h"
 
 #ifdef _WIN32
 #include <winsock2.h>
@@ -20,7 +19,6 @@
 #include <array>
 #include <charconv>
 #include <cstdint>
-#include <chrono>
 #include <cstring>
 #include <memory>
 #include <mutex>
@@ -32,23 +30,19 @@ namespace watch {
 namespace {
 
 // A snapshot as served: its readings and its dashboard document rendered
-// once, and when it appeared.
+// once.
 struct Published {
     std::string readings;
     std::string snapshotJson;
-    std::uint64_t sequence = 0;
-    std::chrono::system_clock::time_point wallTime;
-    std::chrono::steady_clock::time_point steadyTime;
-    bool old = false;
 };
 
 // What the event loop's thread and the one that publishes share.
 struct Serving {
-    std::mutex mutex;
+    std::mutex mutex{};
     // Replaced whole for each snapshot, so that a request holds on to the one
     // it started with while the next is published.
-    std::shared_ptr<const Published> published;
-    History history;
+    std::shared_ptr<const Published> published{};
+    Readings readings{.keepHistory = true};
 };
 
 struct Answer {
@@ -62,22 +56,16 @@ std::shared_ptr<const Published> lastPublished(Serving &serving)
     return serving.published;
 }
 
-// The age comes from the steady clock, so that a clock change does not make a
-// stopped bridge look fresh or a running one stale.
-std::optional<SnapshotAge> ageOf(const Published *published)
-{
-    if (published == nullptr)
-        return std::nullopt;
-    const double seconds =
-        std::chrono::duration<double>(std::chrono::steady_clock::now() - published->steadyTime).count();
-    const double timestamp = std::chrono::duration<double>(published->wallTime.time_since_epoch()).count();
-    return SnapshotAge{timestamp, seconds, published->old};
-}
-
 Answer metricsText(Serving &serving, MHD_Connection *)
 {
-    const std::shared_ptr<const Published> published = lastPublished(serving);
-    return {MHD_HTTP_OK, renderFreshness(ageOf(published.get())) + (published ? published->readings : "")};
+    std::optional<SnapshotAge> age;
+    std::shared_ptr<const Published> published;
+    {
+        const std::lock_guard lock(serving.mutex);
+        age = snapshotAge(serving.readings, momentNow());
+        published = serving.published;
+    }
+    return {MHD_HTTP_OK, renderFreshness(age) + (published ? published->readings : "")};
 }
 
 Answer page(Serving &, MHD_Connection *)
@@ -87,8 +75,9 @@ Answer page(Serving &, MHD_Connection *)
 
 Answer status(Serving &serving, MHD_Connection *)
 {
-    const std::shared_ptr<const Published> published = lastPublished(serving);
-    return {MHD_HTTP_OK, renderStatusJson(published ? published->sequence : 0, ageOf(published.get()))};
+    const std::lock_guard lock(serving.mutex);
+    return {MHD_HTTP_OK,
+            renderStatusJson(serving.readings.sequence, snapshotAge(serving.readings, momentNow()))};
 }
 
 Answer snapshot(Serving &serving, MHD_Connection *)
@@ -96,7 +85,7 @@ Answer snapshot(Serving &serving, MHD_Connection *)
     const std::shared_ptr<const Published> published = lastPublished(serving);
     if (published)
         return {MHD_HTTP_OK, published->snapshotJson};
-    return {MHD_HTTP_OK, renderSnapshotJson({}, {}, 0, false)};
+    return {MHD_HTTP_OK, renderSnapshotJson(Readings{})};
 }
 
 // A query argument as a number, when it is one; `fallback` when it is absent.
@@ -136,7 +125,7 @@ Answer history(Serving &serving, MHD_Connection *connection)
     HistoryExtract extract;
     {
         const std::lock_guard lock(serving.mutex);
-        extract = extractHistory(serving.history, ids, static_cast<std::size_t>(*points));
+        extract = extractHistory(serving.readings, ids, static_cast<std::size_t>(*points));
     }
     return {MHD_HTTP_OK, renderHistoryJson(extract)};
 }
@@ -285,24 +274,14 @@ void stopServer()
     httpDaemon = nullptr;
 }
 
-void publishToServer(const Snapshot &snapshot, bool old)
+void publishToServer(Snapshot snapshot, bool old)
 {
-    const auto wallTime = std::chrono::system_clock::now();
-    const double unixTime = std::chrono::duration<double>(wallTime.time_since_epoch()).count();
-    // Only this thread changes the history; requests read it under the lock.
-    std::string snapshotJson;
-    std::uint64_t sequence = 0;
-    {
-        const std::lock_guard lock(serving.mutex);
-        recordSnapshot(serving.history, snapshot, unixTime);
-        sequence = serving.history.sequence;
-    }
-    snapshotJson = renderSnapshotJson(snapshot, serving.history, unixTime, old);
-    auto published = std::make_shared<const Published>(Published{renderReadings(snapshot),
-                                                                 std::move(snapshotJson), sequence, wallTime,
-                                                                 std::chrono::steady_clock::now(), old});
+    // The texts are rendered under the lock too, so that no request sees the
+    // new snapshot's sequence or age beside the last one's texts.
     const std::lock_guard lock(serving.mutex);
-    serving.published = std::move(published);
+    recordSnapshot(serving.readings, std::move(snapshot), momentNow(), old);
+    serving.published = std::make_shared<const Published>(
+        Published{renderReadings(serving.readings), renderSnapshotJson(serving.readings)});
 }
 
 }  // namespace watch

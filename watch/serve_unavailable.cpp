@@ -14,7 +14,7 @@ int serverPort()
     return 0;
 }
 
-void publishToServer(const Snapshot &, bool) {}
+void publishToServer(Snapshot, bool) {}
 
 void stopServer() {}
 

@@ -5,10 +5,6 @@
 #include <algorithm>
 #include <array>
 #include <charconv>
-#include <cmath>
-#include <functional>
-#include <optional>
-#include <system_error>
 #include <utility>
 #include <vector>
 
@@ -36,54 +32,7 @@ std::string number(double value)
 
 }  // namespace
 
-std::optional<double> finiteValue(std::string_view text)
-{
-    double value = 0;
-    const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value);
-    if (error != std::errc{} || end != text.data() + text.size() || !std::isfinite(value))
-        return std::nullopt;
-    return value;
-}
-
-void forEachReading(const Snapshot &snapshot,
-                    const std::function<void(std::size_t, const Reading &, const std::string &key)> &visit)
-{
-    std::map<std::string, std::size_t> seen;
-    for (std::size_t index = 0; index < snapshot.sensors.size(); ++index) {
-        const Sensor &sensor = snapshot.sensors[index];
-        for (const Reading &reading : sensor.readings) {
-            std::string key;
-            for (const std::string *part : {&sensor.name, &reading.label, &reading.type})
-                key += std::to_string(part->size()) + ':' + *part;
-            key += '#' + std::to_string(seen[key]++);
-            visit(index, reading, key);
-        }
-    }
-}
-
-void addValue(ReadingStatistics &statistics, double value)
-{
-    statistics.minimum = statistics.count == 0 ? value : std::min(statistics.minimum, value);
-    statistics.maximum = statistics.count == 0 ? value : std::max(statistics.maximum, value);
-    statistics.sum += value;
-    ++statistics.count;
-}
-
-void updateStatistics(TableStatistics &statistics, const Snapshot &snapshot)
-{
-    TableStatistics updated;
-    forEachReading(snapshot, [&](std::size_t, const Reading &reading, const std::string &key) {
-        const auto found = statistics.find(key);
-        ReadingStatistics &entry = updated[key];
-        if (found != statistics.end())
-            entry = found->second;
-        if (const std::optional<double> value = finiteValue(reading.value))
-            addValue(entry, *value);
-    });
-    statistics = std::move(updated);
-}
-
-std::string renderTable(const Snapshot &snapshot, std::string_view heading, const TableStatistics &statistics)
+std::string renderTable(const Readings &readings, std::string_view heading)
 {
     // Each row's cells after the indent: label, type, value, minimum, maximum,
     // average. Each sensor's name stands on a line of its own above its
@@ -93,22 +42,20 @@ std::string renderTable(const Snapshot &snapshot, std::string_view heading, cons
     const Row header{"label", "type", "value", "min", "max", "average"};
     std::array<std::size_t, 6> widths{};
     std::ranges::transform(header, widths.begin(), width);
-    std::vector<std::vector<Row>> rows(snapshot.sensors.size());
-    std::size_t readings = 0;
-    forEachReading(snapshot, [&](std::size_t sensor, const Reading &reading, const std::string &key) {
+    const std::vector<Sensor> &sensors = readings.snapshot.sensors;
+    std::vector<std::vector<Row>> rows(sensors.size());
+    for (const TrackedReading &tracked : readings.readings) {
+        const Reading &reading = readingOf(readings, tracked);
         Row row{printable(reading.label), printable(reading.type), printable(reading.value), "-", "-", "-"};
-        const auto found = statistics.find(key);
-        if (found != statistics.end() && found->second.count > 0) {
-            const ReadingStatistics &entry = found->second;
-            row[3] = number(entry.minimum);
-            row[4] = number(entry.maximum);
-            row[5] = number(entry.sum / static_cast<double>(entry.count));
+        if (const std::optional<double> mean = average(tracked.statistics)) {
+            row[3] = number(tracked.statistics.minimum);
+            row[4] = number(tracked.statistics.maximum);
+            row[5] = number(*mean);
         }
         for (std::size_t column = 0; column < row.size(); ++column)
             widths[column] = std::max(widths[column], width(row[column]));
-        rows[sensor].push_back(std::move(row));
-        ++readings;
-    });
+        rows[tracked.sensor].push_back(std::move(row));
+    }
     const auto line = [&](const Row &row) {
         std::string out = "  ";
         for (std::size_t column = 0; column < row.size(); ++column) {
@@ -119,14 +66,14 @@ std::string renderTable(const Snapshot &snapshot, std::string_view heading, cons
         return out + '\n';
     };
 
-    std::string out = std::string(heading) + ": " + counted(snapshot.sensors.size(), "sensor") + ", " +
-                      counted(readings, "reading") + "\n\n";
-    if (snapshot.sensors.empty())
+    std::string out = std::string(heading) + ": " + counted(sensors.size(), "sensor") + ", " +
+                      counted(readings.readings.size(), "reading") + "\n\n";
+    if (sensors.empty())
         return out + "(no sensors)\n";
-    if (readings > 0)
+    if (!readings.readings.empty())
         out += line(header);
-    for (std::size_t i = 0; i < snapshot.sensors.size(); ++i) {
-        const Sensor &sensor = snapshot.sensors[i];
+    for (std::size_t i = 0; i < sensors.size(); ++i) {
+        const Sensor &sensor = sensors[i];
         out += printable(sensor.name) + '\n';
         if (sensor.noReading || sensor.readings.empty())
             out += sensor.noReading ? "  (no valid reading)\n" : "  (no readings)\n";

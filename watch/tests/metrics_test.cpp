@@ -1,4 +1,5 @@
 #include "metrics.h"
+#include "recorded.h"
 
 #include <gtest/gtest.h>
 
@@ -30,7 +31,7 @@ TEST(RenderReadings, EscapesNamesAndLabelsAndKeepsTheTextValidUtf8)
         {"empty", false, {}},
     };
     EXPECT_EQ(
-        renderReadings(snapshot),
+        renderReadings(recorded({snapshot})),
         readingsHeader +
             "sensor_bridge_reading{sensor=\"say \\\"hi\\\"\\\\\\nbye\",label=\"Core 0\",type=\"temperature\","
             "index=\"0\"} 41\n"
@@ -69,7 +70,7 @@ TEST(RenderReadings, ParsesEveryValueFormAndNumbersDuplicateLabels)
                           {"n", "other", "0.000001"}}},
                         {"gpu", false, {{"Core 0", "temperature", "1000000000000000000000.000000"}}}};
     EXPECT_EQ(
-        renderReadings(snapshot),
+        renderReadings(recorded({snapshot})),
         readingsHeader +
             "sensor_bridge_reading{sensor=\"cpu\",label=\"Core 0\",type=\"temperature\",index=\"0\"} 41\n"
             "sensor_bridge_reading{sensor=\"cpu\",label=\"Core 0\",type=\"clock\",index=\"0\"} 3600\n"

@@ -1,3 +1,4 @@
+#include "recorded.h"
 #include "table.h"
 #include "utf8.h"
 
@@ -22,9 +23,7 @@ TEST(RenderTable, GroupsReadingsUnderTheirSensorHeadingInAlignedColumns)
         {"dead sensor", true, {}},
         {"syst\xc3\xa8me \xff", false, {{"Fan\n1", "fan", "-nan"}}},
     };
-    TableStatistics statistics;
-    updateStatistics(statistics, snapshot);
-    EXPECT_EQ(renderTable(snapshot, "Snapshot of 2024-05-01 12:00:00", statistics),
+    EXPECT_EQ(renderTable(recorded({snapshot}), "Snapshot of 2024-05-01 12:00:00"),
               "Snapshot of 2024-05-01 12:00:00: 3 sensors, 3 readings\n"
               "\n"
               "  label     type         value        min          max          average\n"
@@ -35,17 +34,20 @@ TEST(RenderTable, GroupsReadingsUnderTheirSensorHeadingInAlignedColumns)
               "  (no valid reading)\n"
               "syst\xc3\xa8me \\xff\n"
               "  Fan\\x0a1  fan          -nan         -            -            -\n");
-    EXPECT_EQ(renderTable({}, "Snapshot of 12:00", {}),
+    EXPECT_EQ(renderTable({}, "Snapshot of 12:00"),
               "Snapshot of 12:00: 0 sensors, 0 readings\n\n(no sensors)\n");
 }
 
 TEST(TableStatistics, FollowEachReadingApartSkipNonFiniteValuesAndResetWhenAReadingGoes)
 {
-    TableStatistics statistics;
+    Readings readings;
     for (const char *value : {"40.000000", "inf", "44.000000", "nan", "-nan(ind)", "no number", "42.500000"})
-        updateStatistics(statistics, cpu(value));
+        recordSnapshot(readings, cpu(value), {}, false);
+    // The table keeps no history, only statistics.
+    EXPECT_TRUE(readings.times.values.empty());
+    EXPECT_TRUE(readings.readings.at(0).values.values.empty());
     // The second reading with the same label keeps its own statistics.
-    EXPECT_EQ(renderTable(cpu("42.500000"), "Now", statistics),
+    EXPECT_EQ(renderTable(readings, "Now"),
               "Now: 1 sensor, 2 readings\n"
               "\n"
               "  label  type         value      min        max        average\n"
@@ -57,9 +59,9 @@ TEST(TableStatistics, FollowEachReadingApartSkipNonFiniteValuesAndResetWhenARead
     // new values count.
     Snapshot without = cpu("0");
     without.sensors[0].readings.pop_back();
-    updateStatistics(statistics, without);
-    updateStatistics(statistics, cpu("30.000000", "60.000000"));
-    EXPECT_NE(renderTable(cpu("30.000000", "60.000000"), "Now", statistics)
+    recordSnapshot(readings, without, {}, false);
+    recordSnapshot(readings, cpu("30.000000", "60.000000"), {}, false);
+    EXPECT_NE(renderTable(readings, "Now")
                   .find("  Core   temperature  60.000000  60.000000  60.000000  60.000000\n"),
               std::string::npos);
 }

@@ -1,15 +1,13 @@
-#include "dashboard.h"
+#include "page_json.h"
 
 #include "utf8.h"
 
 #include <json/json.h>
 
-#include <algorithm>
 #include <charconv>
 #include <cmath>
 #include <memory>
 #include <sstream>
-#include <unordered_set>
 
 namespace watch {
 namespace {
@@ -32,11 +30,6 @@ std::string write(const Json::Value &document)
     std::ostringstream out;
     writer->write(document, &out);
     return out.str();
-}
-
-Json::Value text(std::string_view bytes)
-{
-    return wellFormedUtf8(bytes);
 }
 
 Json::Value number(std::optional<double> value)
@@ -64,36 +57,34 @@ double milliseconds(double unixTime)
 
 }  // namespace
 
-std::string renderSnapshotJson(const Snapshot &snapshot, const History &history, double unixTime, bool old)
+std::string renderSnapshotJson(const Readings &readings)
 {
     Json::Value document(Json::objectValue);
-    document["sequence"] = Json::UInt64(history.sequence);
-    document["time"] = milliseconds(unixTime);
-    document["old"] = old;
+    document["sequence"] = Json::UInt64(readings.sequence);
+    document["time"] = milliseconds(readings.recordedAt.unixTime);
+    document["old"] = readings.old;
     Json::Value &sensors = document["sensors"] = Json::Value(Json::arrayValue);
-    for (const Sensor &sensor : snapshot.sensors) {
+    for (const Sensor &sensor : readings.snapshot.sensors) {
         Json::Value &entry = sensors.append(Json::Value(Json::objectValue));
-        entry["name"] = text(sensor.name);
+        entry["name"] = wellFormedUtf8(sensor.name);
         entry["noReading"] = sensor.noReading;
         entry["readings"] = Json::Value(Json::arrayValue);
     }
-    forEachReading(snapshot, [&](std::size_t sensor, const Reading &reading, const std::string &key) {
-        Json::Value entry(Json::objectValue);
-        const auto found = history.readings.find(key);
-        const bool known = found != history.readings.end();
-        const ReadingStatistics statistics = known ? found->second.statistics : ReadingStatistics{};
+    for (const TrackedReading &tracked : readings.readings) {
+        const ReadingStatistics &statistics = tracked.statistics;
         const bool any = statistics.count > 0;
-        entry["id"] = Json::UInt64(known ? found->second.id : 0);
-        entry["label"] = text(reading.label);
-        entry["type"] = text(reading.type);
-        entry["value"] = text(reading.value);
-        entry["number"] = number(finiteValue(reading.value));
+        Json::Value entry(Json::objectValue);
+        entry["id"] = Json::UInt64(tracked.id);
+        entry["label"] = tracked.served.label;
+        entry["type"] = tracked.served.type;
+        entry["value"] = wellFormedUtf8(readingOf(readings, tracked).value);
+        entry["number"] =
+            number(std::isfinite(tracked.number) ? std::optional(tracked.number) : std::nullopt);
         entry["min"] = number(any ? std::optional(statistics.minimum) : std::nullopt);
         entry["max"] = number(any ? std::optional(statistics.maximum) : std::nullopt);
-        entry["average"] = number(any ? std::optional(statistics.sum / static_cast<double>(statistics.count))
-                                      : std::nullopt);
-        sensors[static_cast<Json::ArrayIndex>(sensor)]["readings"].append(std::move(entry));
-    });
+        entry["average"] = number(average(statistics));
+        sensors[static_cast<Json::ArrayIndex>(tracked.sensor)]["readings"].append(std::move(entry));
+    }
     return write(document);
 }
 
@@ -107,21 +98,6 @@ std::string renderStatusJson(std::uint64_t sequence, const std::optional<Snapsho
         document["old"] = age->old;
     }
     return write(document);
-}
-
-HistoryExtract extractHistory(const History &history, std::span<const std::uint64_t> ids, std::size_t points)
-{
-    const std::unordered_set<std::uint64_t> wanted(ids.begin(), ids.end());
-    std::vector<const ReadingHistory *> chosen;
-    for (const auto &[key, reading] : history.readings)
-        if (wanted.empty() || wanted.contains(reading.id))
-            chosen.push_back(&reading);
-    points = std::min(points, extractLimit / std::max<std::size_t>(chosen.size(), 1));
-    HistoryExtract extract{history.sequence, latest(history.times, points), {}};
-    for (const ReadingHistory *reading : chosen)
-        extract.readings.emplace_back(reading->id, latest(reading->values, points));
-    std::ranges::sort(extract.readings, {}, &std::pair<std::uint64_t, std::vector<float>>::first);
-    return extract;
 }
 
 std::string renderHistoryJson(const HistoryExtract &extract)
@@ -145,7 +121,7 @@ std::string renderHistoryJson(const HistoryExtract &extract)
 std::string renderErrorJson(std::string_view message)
 {
     Json::Value document(Json::objectValue);
-    document["error"] = text(message);
+    document["error"] = wellFormedUtf8(message);
     return write(document);
 }
 
