@@ -4,7 +4,9 @@
 // Prometheus metrics.
 #include "block_reader.h"
 #include "console.h"
-#include "serve.h"
+#include "http_server.h"
+#include "page.h"
+#include "serving.h"
 #include "shared_block.h"
 #include "table.h"
 
@@ -258,14 +260,14 @@ std::string url(const Endpoint &endpoint, int port)
            "/metrics";
 }
 
-int serve(const Options &options, const SharedBlock &block)
+int serve(const Options &options, const SharedBlock &block, Serving &serving)
 {
     // The line tells a script which port to scrape, and that the block is
     // there for the bridge.
     if (!writeOut("serving " + url(*options.endpoint, serverPort()) + "\n"))
         return fail("cannot write to standard output");
     return watch(options, block, [&](Snapshot snapshot, std::span<const std::byte>, bool old) {
-        publishToServer(std::move(snapshot), old);
+        publish(serving, std::move(snapshot), old, momentNow());
         return std::optional<int>();
     });
 }
@@ -308,10 +310,11 @@ int run(const Options &options)
 {
     const bool terminal = prepareStdout();
     installStopHandler();
+    Serving serving{.page = dashboardPage};
     // The server starts before the block is opened, so that a port in use
     // ends the run before anything has been created.
     if (options.endpoint) {
-        if (const std::string error = startServer(*options.endpoint); !error.empty())
+        if (const std::string error = startServer(*options.endpoint, serving); !error.empty())
             return fail(error);
     }
     const SharedBlock block = openSharedBlock(blockName, options.size);
@@ -323,7 +326,7 @@ int run(const Options &options)
         std::fprintf(stderr,
                      "sensor-watch: attached to the existing block %s (%zu bytes), which stays as it is\n",
                      std::string(blockName).c_str(), block.bytes.size());
-    const int status = options.endpoint ? serve(options, block) : print(options, block, terminal);
+    const int status = options.endpoint ? serve(options, block, serving) : print(options, block, terminal);
     closeSharedBlock();
     stopServer();
     return status;
