@@ -196,31 +196,6 @@ TEST_F(ServeProcess, AnswersOnlyGetAndHeadOfMetricsAndBoundsTheRequest)
     EXPECT_EQ(request(watcher.port, "GET", "/metrics").status, 200);
 }
 
-TEST_F(ServeProcess, ServesAnOldSnapshotInAForeignBlockAsNeverFresh)
-{
-    // A block someone else made, holding a snapshot from before.
-    SharedObject foreign(objectName.c_str(), watch::blockSize);
-    publish("cpu\n", R"({"cpu":[{"Core 0":{"type":"temperature","value":"30.000000"}}]})");
-    {
-        ServingWatch watcher;
-        ASSERT_GT(watcher.port, 0) << watcher.output;
-        EXPECT_NE(watcher.output.find("sensor-watch: attached to the existing block"), std::string::npos)
-            << watcher.output;
-        std::string body;
-        ASSERT_TRUE(eventually(30s, [&] {
-            body = get(watcher.port);
-            return readingCount(body) == 1;
-        })) << body;
-        EXPECT_EQ(sample(body, "sensor_bridge_snapshot_fresh"), "0") << body;
-        EXPECT_NE(sample(body, "sensor_bridge_snapshot_age_seconds"), "") << body;
-        EXPECT_NE(body.find("sensor_bridge_reading{sensor=\"cpu\",label=\"Core 0\",type=\"temperature\","
-                            "index=\"0\"} 30\n"),
-                  std::string::npos)
-            << body;
-    }
-    EXPECT_EQ(blockObjectSize(), watch::blockSize) << "sensor-watch removed a block it did not make";
-}
-
 // The latency of each of `count` scrapes, in milliseconds, sorted; a scrape
 // without all 2000 readings counts as a failure.
 std::vector<double> scrapeLatencies(int port, int count, int &failures)
