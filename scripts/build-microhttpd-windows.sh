@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Builds libmicrohttpd for Windows x64 (mingw-w64 cross compiler) as a static
-# library without TLS, from Debian's source package "libmicrohttpd", for the
-# consumer's --serve in the Windows build.
+# library without TLS, from Debian's source package "libmicrohttpd", for
+# sensor-watch's --serve in the Windows build.
 #
 #   scripts/build-microhttpd-windows.sh [PREFIX]
 #

@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # Runs the program for real with the simulated sensor library beside it, and
-# the consumer tool showing the readings it publishes, until Ctrl-C.
+# sensor-watch showing the readings it publishes, until Ctrl-C.
 set -euo pipefail
 repo=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 cd "$repo"
@@ -9,14 +9,14 @@ ensure_packages "${native_packages[@]}" libgtest-dev
 
 # Configured every time, so that a library installed since is found.
 cmake --preset default >/dev/null
-cmake --build --preset default --target sensor-bridge simsensors hwmonsensors consumer >/dev/null
+cmake --build --preset default --target sensor-bridge simsensors hwmonsensors sensor-watch >/dev/null
 bin=build/default/bin
 # The libsensors library where the machine has hardware monitoring, the
 # simulated one otherwise; the script says which on stderr.
 program_path=$(scripts/choose-library.sh "$bin")
 
 log=$(mktemp)
-consumer=
+watch=
 program=
 # Ends both programs and removes the log. The programs' own exit statuses
 # (the bridge dies of the signal) are not this script's: a stop asked for by
@@ -27,20 +27,20 @@ stop() {
     kill "$program" 2>/dev/null || true
     wait "$program" 2>/dev/null || true
   fi
-  if [[ -n $consumer ]]; then
-    # The consumer removes the block when it is interrupted.
-    kill -INT "$consumer" 2>/dev/null || true
-    wait "$consumer" 2>/dev/null || true
+  if [[ -n $watch ]]; then
+    # sensor-watch removes the block when it is interrupted.
+    kill -INT "$watch" 2>/dev/null || true
+    wait "$watch" 2>/dev/null || true
   fi
   rm -f "$log"
 }
 trap stop EXIT
 trap 'stop; exit 0' INT TERM
 
-# The consumer creates the block first (or attaches to one that another
-# application made); the program only opens it.
-"$bin/consumer" &
-consumer=$!
+# sensor-watch creates the block first, in place of the consumer (or
+# attaches to one that the consumer made); the program only opens it.
+"$bin/sensor-watch" &
+watch=$!
 for _ in $(seq 50); do
   [[ -e /dev/shm/shareMemory_QORAInfo ]] && break
   sleep 0.1
@@ -54,4 +54,4 @@ if ! kill -0 "$program" 2>/dev/null; then
   program=
   exit 1
 fi
-wait "$consumer"
+wait "$watch"

@@ -76,7 +76,7 @@ class Bridge : public testing::TestWithParam<const Platform *> {
     }
     const Platform &platform() const { return *GetParam(); }
     fs::path bridge() const { return platform().program("sensor-bridge"); }
-    fs::path watch() const { return platform().program("consumer"); }
+    fs::path watch() const { return platform().program("sensor-watch"); }
     std::string lines(std::string_view text) const { return platform().lines(text); }
     std::vector<std::string> scenario(const TextFile &file) const
     {

@@ -1,7 +1,7 @@
 // The release packages as a user gets them: unpacked into an empty folder,
 // checked against the checksums they carry, and run from there with the
 // simulated sensor library put beside the program, until the unpacked
-// consumer has read a snapshot from the unpacked bridge.
+// sensor-watch has read a snapshot from the unpacked bridge.
 #include <filesystem>
 #include <fstream>
 #include <iterator>
@@ -68,13 +68,13 @@ fs::path unpackChecked(const fs::path &package, const fs::path &into, std::set<s
     return folder;
 }
 
-// Starts the consumer, which creates the block, and then the bridge, again
-// whenever a start has ended because the block was not there yet, until the
-// consumer has printed a snapshot and ended.
-ChildOutcome readOneSnapshot(const std::vector<std::string> &consumer, const std::vector<std::string> &bridge,
+// Starts sensor-watch, which creates the block, and then the bridge, again
+// whenever a start has ended because the block was not there yet, until
+// sensor-watch has printed a snapshot and ended.
+ChildOutcome readOneSnapshot(const std::vector<std::string> &watch, const std::vector<std::string> &bridge,
                              const ChildOptions &options)
 {
-    ChildProcess reader = startChild(consumer, options);
+    ChildProcess reader = startChild(watch, options);
     StopAtExit stopReader{reader};
     ChildProcess writer;
     StopAtExit stopWriter{writer};
@@ -112,16 +112,16 @@ TEST(Package, TarballRunsUnpacked)
         GTEST_SKIP() << "needs " << package << " (cpack --preset default)";
     ScratchDirectory download;
     const fs::path folder =
-        unpackChecked(package, download.path, {"bin/HWiNFO64.dll", "bin/consumer", "bin/sensor-bridge"});
+        unpackChecked(package, download.path, {"bin/HWiNFO64.dll", "bin/sensor-watch", "bin/sensor-bridge"});
 
     const fs::path bin = folder / "bin";
-    ChildOutcome version = runChild({(bin / "consumer").string(), "--version"}, {}, 60s);
-    EXPECT_EQ(version.output, "consumer " VERSION "\n");
+    ChildOutcome version = runChild({(bin / "sensor-watch").string(), "--version"}, {}, 60s);
+    EXPECT_EQ(version.output, "sensor-watch " VERSION "\n");
 
     // The libsensors-backed library reports this machine's sensors, if any;
     // the simulated one reports the same ones every time.
     fs::copy_file(SIMULATED_LIBRARY, bin / "HWiNFO64.dll", fs::copy_options::overwrite_existing);
-    expectSnapshot(readOneSnapshot({(bin / "consumer").string(), "--once", "--json", "--timeout", "120"},
+    expectSnapshot(readOneSnapshot({(bin / "sensor-watch").string(), "--once", "--json", "--timeout", "120"},
                                    {(bin / "sensor-bridge").string()}, {}));
 }
 
@@ -131,19 +131,19 @@ TEST(Package, ZipRunsUnpackedUnderWine)
     if (!wineReady() || !fs::exists(package))
         GTEST_SKIP() << "needs Wine and " << package << " (cpack --preset windows)";
     ScratchDirectory download;
-    const fs::path folder =
-        unpackChecked(package, download.path,
-                      {"consumer.exe", "docs/windows.md", "sensor-bridge-launcher.exe", "sensor-bridge.exe"});
+    const fs::path folder = unpackChecked(
+        package, download.path,
+        {"docs/windows.md", "sensor-bridge-launcher.exe", "sensor-bridge.exe", "sensor-watch.exe"});
     EXPECT_NE(contents(folder / "README.md").find("docs/windows.md"), std::string::npos);
     EXPECT_NE(contents(folder / "docs" / "windows.md").find("sensor-bridge-launcher.exe --install"),
               std::string::npos);
 
-    const fs::path consumer = folder / "consumer.exe";
-    ChildOutcome version = runChild(underWine(consumer, {"--version"}), wineOptions(), 60s);
-    EXPECT_EQ(version.output, "consumer " VERSION "\r\n");
+    const fs::path watch = folder / "sensor-watch.exe";
+    ChildOutcome version = runChild(underWine(watch, {"--version"}), wineOptions(), 60s);
+    EXPECT_EQ(version.output, "sensor-watch " VERSION "\r\n");
 
     fs::copy_file(windowsBin() / "HWiNFO64.dll", folder / "HWiNFO64.dll");
-    expectSnapshot(readOneSnapshot(underWine(consumer, {"--once", "--json", "--timeout", "120"}),
+    expectSnapshot(readOneSnapshot(underWine(watch, {"--once", "--json", "--timeout", "120"}),
                                    underWine(folder / "sensor-bridge.exe"), wineOptions()));
 }
 

@@ -1,6 +1,6 @@
 // The one version, where a user sees it: the version resource and manifest of
 // the Windows programs, read back from the built executables with the
-// resource compiler, and the consumer's --version.
+// resource compiler, and sensor-watch's --version.
 #include <filesystem>
 #include <string>
 
@@ -19,7 +19,7 @@ TEST(Version, WindowsProgramsCarryTheVersionResourceAndManifest)
     const fs::path windres = WINDRES;
     if (windres.empty() || !fs::exists(windowsBin() / "sensor-bridge.exe"))
         GTEST_SKIP() << "needs mingw-w64's windres and the Windows build in " << windowsBin();
-    for (std::string name : {"sensor-bridge", "sensor-bridge-launcher", "consumer"}) {
+    for (std::string name : {"sensor-bridge", "sensor-bridge-launcher", "sensor-watch"}) {
         SCOPED_TRACE(name);
         const fs::path program = windowsBin() / (name + ".exe");
         ChildOutcome resources = runChild({windres.string(), "-i", program.string(), "-O", "rc"}, {}, 60s);
@@ -46,12 +46,12 @@ TEST(Version, WindowsProgramsCarryTheVersionResourceAndManifest)
     }
 }
 
-TEST(Version, ConsumerPrintsIt)
+TEST(Version, SensorWatchPrintsIt)
 {
-    ChildOutcome outcome = runChild({CONSUMER, "--version"}, {}, 60s);
+    ChildOutcome outcome = runChild({SENSOR_WATCH, "--version"}, {}, 60s);
     EXPECT_TRUE(outcome.exited);
     EXPECT_EQ(outcome.exitCode, 0);
-    EXPECT_EQ(outcome.output, "consumer " VERSION "\n");
+    EXPECT_EQ(outcome.output, "sensor-watch " VERSION "\n");
 }
 
 }  // namespace

@@ -88,8 +88,9 @@ TEST_F(Launcher, RestartsTheBridgeUntilTheBlockIsThereAndEndsItOnItsWayOut)
     EXPECT_NE(early.find("launcher: ended with code 0 after "), std::string::npos) << early;
 
     // A consumer that makes the block then gets snapshots, with nothing else done.
-    ChildOutcome snapshot = runChild(
-        underWine(folder / "consumer.exe", {"--json", "--once", "--timeout", "120"}), wineOptions(), 180s);
+    ChildOutcome snapshot =
+        runChild(underWine(folder / "sensor-watch.exe", {"--json", "--once", "--timeout", "120"}),
+                 wineOptions(), 180s);
     EXPECT_EQ(snapshot.exitCode, 0) << snapshot.output;
     EXPECT_TRUE(snapshot.output.starts_with("{\"")) << snapshot.output;
     EXPECT_TRUE(bridgeRuns());

@@ -389,18 +389,18 @@ TEST_F(FakeTree, PublishedBlockHoldsWhatSensorsPrints)
     ASSERT_TRUE(sensors.exited && sensors.exitCode == 0) << sensors.output;
 
     // The program runs from a directory of its own, beside the library, and
-    // the consumer creates the block before it starts.
+    // sensor-watch creates the block before it starts.
     ScratchDirectory installation;
     fs::copy_file(SENSOR_BRIDGE, installation.path / "sensor-bridge");
     fs::copy_file(HWMON_LIBRARY, installation.path / "HWiNFO64.dll");
     // Waits are generous: on a busy machine the program's first refresh
     // comes late, as it yields the processor 1024 times for every chip.
-    ChildProcess consumer = startChild({CONSUMER, "--json", "--once", "--timeout", "240"});
+    ChildProcess watch = startChild({SENSOR_WATCH, "--json", "--once", "--timeout", "240"});
     const auto deadline = std::chrono::steady_clock::now() + 60s;
     while (!fs::exists("/dev/shm/shareMemory_QORAInfo") && std::chrono::steady_clock::now() < deadline)
         std::this_thread::sleep_for(50ms);
     ChildProcess program = startChild({(installation.path / "sensor-bridge").string()});
-    const ChildOutcome published = finishChild(consumer, 300s);
+    const ChildOutcome published = finishChild(watch, 300s);
     kill(program.pid, SIGKILL);
     finishChild(program, 60s);
     ASSERT_TRUE(published.exited && published.exitCode == 0) << published.output;

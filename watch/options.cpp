@@ -1,0 +1,120 @@
+#include "options.h"
+
+#include <CLI/CLI.hpp>
+
+#include <charconv>
+#include <string_view>
+#include <system_error>
+
+namespace watch {
+namespace {
+
+// Reads [ADDRESS:]PORT; an IPv6 address goes in brackets.
+std::optional<Endpoint> parseEndpoint(std::string_view text)
+{
+    Endpoint endpoint;
+    if (const std::size_t colon = text.rfind(':'); colon != std::string_view::npos) {
+        std::string_view host = text.substr(0, colon);
+        if (host.size() > 2 && host.front() == '[' && host.back() == ']')
+            host = host.substr(1, host.size() - 2);
+        if (host.empty())
+            return std::nullopt;
+        endpoint.host = host;
+        text.remove_prefix(colon + 1);
+    }
+    const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), endpoint.port);
+    if (error != std::errc{} || end != text.data() + text.size() || endpoint.port < 0 ||
+        endpoint.port > 65535)
+        return std::nullopt;
+    return endpoint;
+}
+
+// A number above zero, such as 0.5 or 1e6, or nothing.
+template <typename Number> std::optional<Number> positive(std::string_view text)
+{
+    Number value{};
+    const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value);
+    if (error != std::errc{} || end != text.data() + text.size() || !(value > 0))
+        return std::nullopt;
+    return value;
+}
+
+// A time limit: a number of seconds above 0 and below about 30 years, which
+// a clock's duration holds.
+std::optional<double> seconds(std::string_view text)
+{
+    const std::optional<double> value = positive<double>(text);
+    return value && *value < 1e9 ? value : std::nullopt;
+}
+
+// A check that reads the option's text into `target`, so that each value is
+// parsed once, here; CLI11 reports the message it returns.
+template <typename Value, typename Parse>
+CLI::Validator reading(Value &target, Parse parse, std::string_view expected)
+{
+    return CLI::Validator(
+        [&target, parse, expected](std::string &text) {
+            auto value = parse(text);
+            if (value)
+                target = *value;
+            return value ? std::string() : "expected " + std::string(expected) + ", not " + text;
+        },
+        "");
+}
+
+// Declares the options, each read into `options` once.
+void declareOptions(CLI::App &app, Options &options)
+{
+    app.description("Opens the shared block \"shareMemory_QORAInfo\" as it is, or creates it when none "
+                    "exists (and then removes it on exit), and shows every new valid snapshot the bridge "
+                    "publishes in it: by default as a table grouped by sensor, redrawn for each snapshot.");
+    CLI::Option *raw = app.add_flag_callback(
+        "--raw", [&] { options.mode = Mode::raw; },
+        "the name lines and the JSON text as they are in the block");
+    CLI::Option *json = app.add_flag_callback(
+        "--json", [&] { options.mode = Mode::json; }, "only the JSON text, one line per snapshot");
+    json->excludes(raw);
+    CLI::Option *once = app.add_flag("--once", options.once, "exit after the first valid snapshot");
+    CLI::Option *dump = app.add_option("--dump", options.dumpPath,
+                                       "write that snapshot's whole block copy to FILE (implies --once)")
+                            ->type_name("FILE");
+    app.add_option("--timeout")
+        ->description("exit 1 after this long without a valid snapshot")
+        ->type_name("SECONDS")
+        ->check(reading(options.timeoutSeconds, seconds, "a number of seconds above 0 and below 1e9"));
+    app.add_option("--size")
+        ->description("create the block with this size instead of 1 MiB (only when none exists)")
+        ->type_name("BYTES")
+        ->check(reading(options.size, positive<std::size_t>, "a number of bytes above 0"));
+    app.add_option("--serve")
+        ->description(
+            "serve the readings as Prometheus metrics at /metrics (numeric address, 127.0.0.1 unless "
+            "given; [::1] for IPv6; port 0 for any free one; not in builds made without libmicrohttpd)")
+        ->type_name("[ADDRESS:]PORT")
+        ->check(reading(options.endpoint, parseEndpoint, "[ADDRESS:]PORT"))
+        ->excludes(raw)
+        ->excludes(json)
+        ->excludes(once)
+        ->excludes(dump);
+}
+
+}  // namespace
+
+std::optional<int> parseOptions(int argc, char **argv, Options &options)
+{
+    CLI::App app("", "sensor-watch");
+    app.set_version_flag("--version", "sensor-watch " SENSOR_BRIDGE_VERSION, "show the version");
+    declareOptions(app, options);
+    try {
+        app.parse(argc, argv);
+    } catch (const CLI::ParseError &error) {
+        // Help goes to standard output with status 0; a bad option is
+        // reported on standard error with status 2.
+        return app.exit(error) == 0 ? 0 : 2;
+    }
+    if (!options.dumpPath.empty())
+        options.once = true;
+    return std::nullopt;
+}
+
+}  // namespace watch

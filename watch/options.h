@@ -1,0 +1,33 @@
+// sensor-watch's command line.
+#pragma once
+
+#include "block_reader.h"
+#include "http_server.h"
+
+#include <cstddef>
+#include <optional>
+#include <string>
+
+namespace watch {
+
+enum class Mode { table, raw, json };
+
+struct Options {
+    Mode mode = Mode::table;
+    bool once = false;
+    std::string dumpPath;
+    // Zero means wait for ever.
+    double timeoutSeconds = 0;
+    std::size_t size = blockSize;
+    // Where to serve; present only in serve mode, which then replaces the
+    // printed output.
+    std::optional<Endpoint> endpoint;
+};
+
+// Reads the command line into `options`, each value parsed once. Returns the
+// exit status when the run ends here: 0 after the help or the version, which
+// go to standard output, and 2 after a bad option, which is reported on
+// standard error.
+std::optional<int> parseOptions(int argc, char **argv, Options &options);
+
+}  // namespace watch

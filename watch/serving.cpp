@@ -1,0 +1,170 @@
+#include "serving.h"
+
+#include "metrics.h"
+#include "page_json.h"
+
+#include <algorithm>
+#include <array>
+#include <charconv>
+#include <cstdint>
+#include <system_error>
+
+namespace watch {
+namespace {
+
+constexpr std::string_view htmlContentType = "text/html; charset=utf-8";
+constexpr std::string_view textContentType = "text/plain";
+
+// The page runs only its own inline script and style, and talks only to this
+// server: even a name that got past the page's escaping could load nothing.
+constexpr std::string_view pagePolicy = "default-src 'none'; script-src 'unsafe-inline'; "
+                                        "style-src 'unsafe-inline'; img-src data:; connect-src 'self'";
+
+struct Answer {
+    unsigned status = 200;
+    std::string body;
+};
+
+Answer page(Serving &serving, const Request &, Moment)
+{
+    return {200, std::string(serving.page)};
+}
+
+Answer metrics(Serving &serving, const Request &, Moment now)
+{
+    std::optional<SnapshotAge> age;
+    std::shared_ptr<const Rendered> rendered;
+    {
+        const std::lock_guard lock(serving.mutex);
+        age = snapshotAge(serving.readings, now);
+        rendered = serving.rendered;
+    }
+    return {200, renderFreshness(age) + (rendered ? rendered->metrics : "")};
+}
+
+Answer status(Serving &serving, const Request &, Moment now)
+{
+    const std::lock_guard lock(serving.mutex);
+    return {200, renderStatusJson(serving.readings.sequence, snapshotAge(serving.readings, now))};
+}
+
+Answer snapshot(Serving &serving, const Request &, Moment)
+{
+    std::shared_ptr<const Rendered> rendered;
+    {
+        const std::lock_guard lock(serving.mutex);
+        rendered = serving.rendered;
+    }
+    return {200, rendered ? rendered->snapshotJson : renderSnapshotJson(Readings{})};
+}
+
+// The value of the first field of that name, or "" when there is none.
+std::string_view field(const Fields &fields, std::string_view name)
+{
+    const auto found = std::ranges::find(fields, name, &Fields::value_type::first);
+    return found != fields.end() ? std::string_view(found->second) : std::string_view();
+}
+
+// A query argument as a number, when it is one; `fallback` when it is absent.
+std::optional<std::uint64_t> argument(std::string_view text, std::uint64_t fallback)
+{
+    if (text.empty())
+        return fallback;
+    std::uint64_t value = 0;
+    const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value);
+    return error == std::errc{} && end == text.data() + text.size() ? std::optional(value) : std::nullopt;
+}
+
+// GET /api/history?points=N&ids=A,B,C: the last N snapshots (all that are
+// kept by default) of the readings with those ids (every one by default).
+Answer history(Serving &serving, const Request &request, Moment)
+{
+    const std::optional<std::uint64_t> points = argument(field(request.query, "points"), historyLength);
+    std::vector<std::uint64_t> ids;
+    std::string_view list = field(request.query, "ids");
+    bool valid = points.has_value();
+    while (valid && !list.empty()) {
+        const std::size_t comma = list.find(',');
+        const std::optional<std::uint64_t> id = argument(list.substr(0, comma), 0);
+        valid = id && *id > 0;
+        if (valid)
+            ids.push_back(*id);
+        list = comma == std::string_view::npos ? std::string_view() : list.substr(comma + 1);
+    }
+    if (!valid)
+        return {400, renderErrorJson("points and ids must be numbers, ids comma-separated")};
+    HistoryExtract extract;
+    {
+        const std::lock_guard lock(serving.mutex);
+        extract = extractHistory(serving.readings, ids, static_cast<std::size_t>(*points));
+    }
+    return {200, renderHistoryJson(extract)};
+}
+
+struct Route {
+    std::string_view path;
+    std::string_view contentType;
+    Answer (*answer)(Serving &, const Request &, Moment);
+};
+
+constexpr std::array routes{
+    Route{"/", htmlContentType, page},
+    Route{"/metrics", metricsContentType, metrics},
+    Route{"/api/status", jsonContentType, status},
+    Route{"/api/snapshot", jsonContentType, snapshot},
+    Route{"/api/history", jsonContentType, history},
+};
+
+const Route *routeOf(std::string_view path)
+{
+    const auto found = std::ranges::find(routes, path, &Route::path);
+    return found != routes.end() ? &*found : nullptr;
+}
+
+// Every answer is for this one client and this one moment, and is what its
+// content type says.
+Response respond(unsigned status, std::string_view contentType, std::string body)
+{
+    Response response{status,
+                      std::string(contentType),
+                      std::move(body),
+                      {{"X-Content-Type-Options", "nosniff"}, {"Cache-Control", "no-store"}}};
+    if (contentType == htmlContentType)
+        response.headers.emplace_back("Content-Security-Policy", pagePolicy);
+    return response;
+}
+
+}  // namespace
+
+void publish(Serving &serving, Snapshot snapshot, bool old, Moment now)
+{
+    // The texts are rendered under the lock too, so that no request sees the
+    // new snapshot's sequence or age beside the last one's texts.
+    const std::lock_guard lock(serving.mutex);
+    recordSnapshot(serving.readings, std::move(snapshot), now, old);
+    serving.rendered = std::make_shared<const Rendered>(
+        Rendered{renderReadings(serving.readings), renderSnapshotJson(serving.readings)});
+}
+
+std::optional<Response> refusal(const Request &request)
+{
+    if (routeOf(request.path) == nullptr)
+        return respond(404, textContentType, "not found\n");
+    if (request.method != "GET" && request.method != "HEAD") {
+        Response response = respond(405, textContentType, "only GET and HEAD\n");
+        response.headers.emplace_back("Allow", "GET, HEAD");
+        return response;
+    }
+    return std::nullopt;
+}
+
+Response answer(Serving &serving, const Request &request, Moment now)
+{
+    if (std::optional<Response> refused = refusal(request))
+        return std::move(*refused);
+    const Route &route = *routeOf(request.path);
+    Answer answered = route.answer(serving, request, now);
+    return respond(answered.status, route.contentType, std::move(answered.body));
+}
+
+}  // namespace watch

@@ -1,0 +1,66 @@
+#include "shared_block.h"
+
+#include <windows.h>
+
+#include <string>
+
+namespace watch {
+namespace {
+
+// A mapping backed by the paging file goes away with its last handle, so one
+// that someone else made outlives sensor-watch.
+HANDLE mapping = nullptr;
+void *view = nullptr;
+
+std::string describe(const char *what)
+{
+    return std::string(what) + " failed with error " + std::to_string(GetLastError());
+}
+
+}  // namespace
+
+SharedBlock openSharedBlock(std::string_view name, std::size_t size)
+{
+    SharedBlock block;
+    // The name is plain ASCII, so widening it byte by byte is exact.
+    const std::wstring wideName(name.begin(), name.end());
+    // Opening comes first, so that a mapping someone else made is never taken
+    // over. A mapping made between the two calls is opened by the second call
+    // too, and then counts as someone else's.
+    mapping = OpenFileMappingW(FILE_MAP_READ, FALSE, wideName.c_str());
+    block.attached = mapping != nullptr;
+    if (mapping == nullptr) {
+        const auto size64 = static_cast<unsigned long long>(size);
+        mapping = CreateFileMappingW(INVALID_HANDLE_VALUE, nullptr, PAGE_READWRITE,
+                                     static_cast<DWORD>(size64 >> 32),
+                                     static_cast<DWORD>(size64 & 0xffffffffu), wideName.c_str());
+        block.attached = mapping != nullptr && GetLastError() == ERROR_ALREADY_EXISTS;
+    }
+    if (mapping == nullptr) {
+        block.error = describe("CreateFileMappingW");
+        return block;
+    }
+    // The whole mapping, whatever its size: a paging-file mapping's size is a
+    // whole number of pages, which the view's region tells.
+    view = MapViewOfFile(mapping, FILE_MAP_READ, 0, 0, block.attached ? 0 : size);
+    MEMORY_BASIC_INFORMATION region{};
+    if (view == nullptr || VirtualQuery(view, &region, sizeof region) == 0) {
+        block.error = describe(view == nullptr ? "MapViewOfFile" : "VirtualQuery");
+        closeSharedBlock();
+        return block;
+    }
+    block.bytes = {static_cast<const std::byte *>(view), block.attached ? region.RegionSize : size};
+    return block;
+}
+
+void closeSharedBlock()
+{
+    if (view != nullptr)
+        UnmapViewOfFile(view);
+    if (mapping != nullptr)
+        CloseHandle(mapping);
+    view = nullptr;
+    mapping = nullptr;
+}
+
+}  // namespace watch

@@ -1,0 +1,341 @@
+// The serve mode as whole processes on the loopback interface: the built
+// sensor-watch, the bridge with the simulated library, and a real Prometheus
+// server.
+#include "block_reader.h"
+#include "block_writer.h"
+#include "http_client.h"
+#include "testing/child_process.h"
+
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <signal.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <gtest/gtest.h>
+#include <json/json.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cstdlib>
+#include <fstream>
+#include <functional>
+#include <iostream>
+#include <map>
+#include <sstream>
+#include <string>
+#include <thread>
+#include <vector>
+
+namespace {
+
+using namespace std::chrono_literals;
+using Clock = std::chrono::steady_clock;
+
+// A child process that ends with the test however the test ends: asked to
+// stop first, so that sensor-watch removes its block, and killed if it takes
+// long.
+struct Running {
+    explicit Running(const std::vector<std::string> &arguments, std::vector<std::string> environment = {})
+    {
+        ChildOptions options;
+        options.mergeErrors = true;
+        options.environment = std::move(environment);
+        child = startChild(arguments, options);
+    }
+    ~Running() { stop(SIGTERM); }
+    Running(const Running &) = delete;
+    Running &operator=(const Running &) = delete;
+
+    // Reads what the child wrote meanwhile, so that a chatty child never
+    // blocks on a full pipe.
+    void drain() { output += readAvailable(child, 10ms); }
+
+    ChildOutcome stop(int signal)
+    {
+        if (child.pid < 0)
+            return {};
+        kill(child.pid, signal);
+        ChildOutcome outcome = finishChild(child, 10s);
+        outcome.output.insert(0, output);
+        return outcome;
+    }
+
+    ChildProcess child;
+    std::string output;
+};
+
+// sensor-watch --serve with the port left to the system, once it has announced
+// the port and made or opened the block.
+struct ServingWatch : Running {
+    ServingWatch() : Running({SENSOR_WATCH, "--serve", "0"})
+    {
+        const std::string announced = "serving http://127.0.0.1:";
+        if (awaitOutput(child, output, "/metrics\n", 10s) && output.find(announced) != std::string::npos)
+            port = std::atoi(output.c_str() + output.find(announced) + announced.size());
+    }
+    int port = 0;
+};
+
+// A file in a scratch directory of its own.
+struct TextFile {
+    TextFile(const std::string &name, std::string_view text) : path((directory.path / name).string())
+    {
+        std::ofstream(path) << text;
+    }
+    ScratchDirectory directory;
+    std::string path;
+};
+
+std::size_t readingCount(const std::string &body)
+{
+    std::size_t count = 0;
+    for (std::size_t at = body.find("\nsensor_bridge_reading{"); at != std::string::npos;
+         at = body.find("\nsensor_bridge_reading{", at + 1))
+        ++count;
+    return count;
+}
+
+// A loopback port that was free a moment ago, for a server that cannot be
+// asked to pick its own.
+int freePort()
+{
+    const int fd = socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t length = sizeof address;
+    const bool bound = bind(fd, reinterpret_cast<sockaddr *>(&address), sizeof address) == 0 &&
+                       getsockname(fd, reinterpret_cast<sockaddr *>(&address), &length) == 0;
+    close(fd);
+    return bound ? ntohs(address.sin_port) : 0;
+}
+
+class ServeProcess : public testing::Test {
+  protected:
+    // A block left over from an interrupted run would look like sensor-watch's
+    // own before it has made it.
+    void SetUp() override { removeObject(objectName); }
+    void TearDown() override { EXPECT_FALSE(blockExists()) << "sensor-watch left the block behind"; }
+};
+
+TEST_F(ServeProcess, ServesTheLastGoodSnapshotUntilItGoesStale)
+{
+    ServingWatch watcher;
+    ASSERT_GT(watcher.port, 0) << watcher.output;
+    EXPECT_EQ(sample(get(watcher.port), "sensor_bridge_snapshot_fresh"), "0");
+    // A second sensor-watch on the same port fails before it touches the block.
+    ChildOptions options;
+    options.mergeErrors = true;
+    const std::string port = std::to_string(watcher.port);
+    const ChildOutcome second = runChild({SENSOR_WATCH, "--serve", "127.0.0.1:" + port}, options, 10s);
+    EXPECT_EQ(second.exitCode, 1);
+    EXPECT_EQ(second.output, "sensor-watch: cannot listen on 127.0.0.1 port " + port + "\n");
+    ASSERT_TRUE(blockExists());
+
+    // The reading drifts, so the block changes with every refresh. A busy
+    // machine can hold up the bridge's first refreshes for a while.
+    const TextFile scenario("scenario", "sensor \"cpu\"\nreading temperature \"Core 0\" 41 drift 5\n");
+    Running bridge({SENSOR_BRIDGE}, {"HWINFO_SIM_SCENARIO=" + scenario.path});
+    std::string body;
+    ASSERT_TRUE(eventually(60s, [&] {
+        body = get(watcher.port);
+        return sample(body, "sensor_bridge_snapshot_fresh") == "1";
+    })) << body;
+    const std::size_t readings = readingCount(body);
+    EXPECT_EQ(readings, 1u);
+
+    // The bridge dies in the middle of a refresh: the last good snapshot stays
+    // and ages until it is stale.
+    bridge.stop(SIGKILL);
+    publish("cpu\n", R"({"cpu":[{"Core 0":{"type":"temperature","value":"4)");
+    ASSERT_TRUE(eventually(30s, [&] {
+        body = get(watcher.port);
+        return sample(body, "sensor_bridge_snapshot_fresh") == "0";
+    })) << body;
+    EXPECT_EQ(readingCount(body), readings);
+    const double age = std::atof(sample(body, "sensor_bridge_snapshot_age_seconds").c_str());
+    EXPECT_GT(age, 5);
+    const double timestamp = std::atof(sample(body, "sensor_bridge_snapshot_timestamp_seconds").c_str());
+    const double now =
+        std::chrono::duration<double>(std::chrono::system_clock::now().time_since_epoch()).count();
+    EXPECT_NEAR(now - timestamp, age, 0.5);
+
+    const ChildOutcome outcome = watcher.stop(SIGINT);
+    EXPECT_TRUE(outcome.exited);
+    EXPECT_EQ(outcome.exitCode, 0) << outcome.output;
+}
+
+TEST_F(ServeProcess, AnswersOnlyGetAndHeadOfMetricsAndBoundsTheRequest)
+{
+    ServingWatch watcher;
+    ASSERT_GT(watcher.port, 0) << watcher.output;
+    const HttpAnswer got = request(watcher.port, "GET", "/metrics?ignored=1");
+    EXPECT_EQ(got.status, 200);
+    EXPECT_NE(got.head.find("Content-Type: text/plain; version=0.0.4; charset=utf-8\r\n"), std::string::npos)
+        << got.head;
+    EXPECT_EQ(sample(got.body, "sensor_bridge_snapshot_fresh"), "0");
+    const HttpAnswer head = request(watcher.port, "HEAD", "/metrics");
+    EXPECT_EQ(head.status, 200);
+    EXPECT_NE(head.head.find("Content-Length: " + std::to_string(got.body.size()) + "\r\n"),
+              std::string::npos)
+        << head.head;
+    EXPECT_EQ(head.body, "");
+
+    // Every route and refusal is checked in-process (serving_test.cpp); here
+    // only that the query and a refusal's headers cross the wire.
+    EXPECT_EQ(request(watcher.port, "GET", "/api/history?points=x").status, 400);
+    const HttpAnswer posted = request(watcher.port, "POST", "/metrics", "Content-Length: 2\r\n\r\n{}");
+    EXPECT_EQ(posted.status, 405);
+    EXPECT_NE(posted.head.find("Allow: GET, HEAD\r\n"), std::string::npos) << posted.head;
+    // A request head larger than a connection may hold is refused, and the
+    // server goes on.
+    const HttpAnswer huge =
+        request(watcher.port, "GET", "/metrics", "X-Padding: " + std::string(64 * 1024, 'x') + "\r\n");
+    EXPECT_TRUE(huge.status == 0 || huge.status == 413 || huge.status == 431) << huge.status << huge.head;
+    EXPECT_EQ(request(watcher.port, "GET", "/metrics").status, 200);
+}
+
+// The latency of each of `count` scrapes, in milliseconds, sorted; a scrape
+// without all 2000 readings counts as a failure.
+std::vector<double> scrapeLatencies(int port, int count, int &failures)
+{
+    std::vector<double> latencies;
+    for (int i = 0; i < count; ++i) {
+        const auto start = Clock::now();
+        const HttpAnswer answer = request(port, "GET", "/metrics", {}, 30s);
+        latencies.push_back(std::chrono::duration<double, std::milli>(Clock::now() - start).count());
+        if (answer.status != 200 || readingCount(answer.body) != 2000)
+            ++failures;
+    }
+    std::ranges::sort(latencies);
+    return latencies;
+}
+
+TEST_F(ServeProcess, SlowClientsDoNotHoldUpScrapes)
+{
+    ServingWatch watcher;
+    ASSERT_GT(watcher.port, 0) << watcher.output;
+    // A large machine's worth of readings, so that each scrape carries a
+    // realistic body (about 200 kB).
+    std::string text = R"({"cpu":[)";
+    for (int i = 0; i < 2000; ++i)
+        text += std::string(i == 0 ? "" : ",") + R"({"Reading )" + std::to_string(i) +
+                R"(":{"type":"temperature","value":"41.000000"}})";
+    publish("cpu\n", text + "]}");
+    std::string body;
+    ASSERT_TRUE(eventually(30s, [&] { return readingCount(body = get(watcher.port)) == 2000; })) << body;
+
+    int failures = 0;
+    const std::vector<double> alone = scrapeLatencies(watcher.port, 50, failures);
+    EXPECT_EQ(failures, 0);
+
+    // 300 connections that never send a byte, and 300 that stop in the
+    // middle of a request's head.
+    std::vector<Connection> slow;
+    for (int i = 0; i < 600; ++i) {
+        Connection &connection = slow.emplace_back(watcher.port);
+        ASSERT_GE(connection.descriptor, 0) << "connection " << i;
+        if (i % 2 == 1) {
+            ASSERT_TRUE(connection.send("GET /metrics HTTP/1.1\r\nHost: 127.0.0.1\r\nX-Slow: "));
+        }
+    }
+    const std::vector<double> beside = scrapeLatencies(watcher.port, 50, failures);
+    EXPECT_EQ(failures, 0) << "scrapes went unanswered beside 600 slow clients";
+    // The figures for the record; how fast is not for a test to judge.
+    const auto figures = [](const std::vector<double> &latencies) {
+        return "median " + std::to_string(latencies[latencies.size() / 2]) + " ms, worst " +
+               std::to_string(latencies.back()) + " ms";
+    };
+    std::cout << "scrape latency alone: " << figures(alone)
+              << "\nbeside 600 slow clients: " << figures(beside) << '\n';
+}
+
+TEST_F(ServeProcess, PrometheusScrapesTheReadingsAndItsLintFindsNothing)
+{
+    const std::string prometheusProgram = PROMETHEUS;
+    if (prometheusProgram.empty())
+        GTEST_SKIP() << "prometheus is not installed";
+    ServingWatch watcher;
+    ASSERT_GT(watcher.port, 0) << watcher.output;
+    // Hostile names: quotes, a backslash, a line feed, a byte that is not
+    // UTF-8, a duplicate label and non-finite values. One bad line would make
+    // Prometheus drop the whole scrape.
+    const TextFile scenario("scenario", R"(sensor "Board \"A\" \\ B"
+reading temperature "Core 0" 41
+reading temperature "Core 0" 42
+reading clock "Line\nFeed" 3600
+reading other "Hot" inf
+reading other "Cold" -inf
+reading other "Nothing" nan
+sensor "GPU"
+reading power "Caf\xE9" 1.5
+)");
+    Running bridge({SENSOR_BRIDGE}, {"HWINFO_SIM_SCENARIO=" + scenario.path});
+
+    const int prometheusPort = freePort();
+    ASSERT_GT(prometheusPort, 0);
+    const TextFile configuration("prometheus.yml", "global:\n"
+                                                   "  scrape_interval: 1s\n"
+                                                   "  scrape_timeout: 1s\n"
+                                                   "scrape_configs:\n"
+                                                   "  - job_name: sensor-bridge\n"
+                                                   "    static_configs:\n"
+                                                   "      - targets: ['127.0.0.1:" +
+                                                       std::to_string(watcher.port) + "']\n");
+    Running prometheus({prometheusProgram, "--config.file=" + configuration.path,
+                        "--storage.tsdb.path=" + (configuration.directory.path / "data").string(),
+                        "--web.listen-address=127.0.0.1:" + std::to_string(prometheusPort),
+                        "--log.level=warn"});
+
+    // Each series as "sensor|label|type|index", with its value as Prometheus
+    // gives it.
+    std::map<std::string, std::string> series;
+    std::string answer;
+    const bool complete = eventually(30s, [&] {
+        prometheus.drain();
+        answer = get(prometheusPort, "/api/v1/query?query=sensor_bridge_reading");
+        Json::Value document;
+        std::istringstream stream(answer);
+        if (!Json::parseFromStream(Json::CharReaderBuilder(), stream, &document, nullptr))
+            return false;
+        series.clear();
+        for (const Json::Value &result : document["data"]["result"]) {
+            const Json::Value &metric = result["metric"];
+            series[metric["sensor"].asString() + '|' + metric["label"].asString() + '|' +
+                   metric["type"].asString() + '|' + metric["index"].asString()] =
+                result["value"][1].asString();
+        }
+        return series.size() == 7;
+    });
+    ASSERT_TRUE(complete) << answer << prometheus.output;
+    const std::string board = "board \"a\" \\ b|";
+    EXPECT_EQ(series[board + "Core 0|temperature|0"], "41");
+    EXPECT_EQ(series[board + "Core 0|temperature|1"], "42");
+    EXPECT_EQ(series[board + "Line\nFeed|clock|0"], "3600");
+    EXPECT_EQ(series[board + "Hot|other|0"], "+Inf");
+    EXPECT_EQ(series[board + "Cold|other|0"], "-Inf");
+    EXPECT_EQ(series[board + "Nothing|other|0"], "NaN");
+    const auto gpu = series.lower_bound("gpu|Caf");
+    ASSERT_NE(gpu, series.end());
+    EXPECT_TRUE(gpu->first.starts_with("gpu|Caf") && gpu->first.ends_with("|power|0")) << gpu->first;
+    EXPECT_EQ(gpu->second, "1.5");
+
+    // Prometheus' own lint finds nothing in a scrape of these names.
+    const std::string promtool = PROMTOOL;
+    ASSERT_FALSE(promtool.empty()) << "prometheus is installed, promtool is not";
+    const std::string scrape = get(watcher.port);
+    ASSERT_EQ(readingCount(scrape), 7u) << scrape;
+    ChildOptions options;
+    options.keepInputOpen = true;
+    options.mergeErrors = true;
+    ChildProcess lint = startChild({promtool, "check", "metrics"}, options);
+    ASSERT_EQ(write(lint.input, scrape.data(), scrape.size()), static_cast<ssize_t>(scrape.size()));
+    closeInput(lint);
+    const ChildOutcome linted = finishChild(lint, 60s);
+    EXPECT_TRUE(linted.exited);
+    EXPECT_EQ(linted.exitCode, 0) << linted.output;
+    EXPECT_EQ(linted.output, "");
+}
+
+}  // namespace

@@ -1,0 +1,86 @@
+// Every route of serve mode, asked in-process: no socket, and time passes by
+// the moments given.
+#include "serving.h"
+
+#include <gtest/gtest.h>
+#include <json/json.h>
+
+#include <algorithm>
+#include <sstream>
+#include <string>
+
+namespace {
+
+using namespace watch;
+
+std::string header(const Response &response, std::string_view name)
+{
+    const auto found = std::ranges::find(response.headers, name, &Fields::value_type::first);
+    return found != response.headers.end() ? found->second : "";
+}
+
+Json::Value json(const Response &response)
+{
+    EXPECT_EQ(response.contentType, "application/json; charset=utf-8");
+    Json::Value document;
+    std::istringstream text(response.body);
+    EXPECT_TRUE(Json::parseFromStream(Json::CharReaderBuilder(), text, &document, nullptr)) << response.body;
+    return document;
+}
+
+TEST(Serving, AnswersEveryRouteFromTheLastPublishedSnapshotAndRefusesTheRest)
+{
+    Serving serving{.page = "<p>the page</p>"};
+    const Moment start{1700000000, 500};
+    const auto get = [&](std::string path, Moment now = {1700000000, 500}, Fields query = {}) {
+        return answer(serving, {"GET", std::move(path), std::move(query), {{"Host", "127.0.0.1"}}}, now);
+    };
+    const Response before = get("/metrics");
+    EXPECT_EQ(before.contentType, "text/plain; version=0.0.4; charset=utf-8");
+    EXPECT_TRUE(before.body.ends_with("sensor_bridge_snapshot_fresh 0\n")) << before.body;
+    EXPECT_EQ(json(get("/api/snapshot"))["sensors"].size(), 0u);
+
+    Snapshot snapshot;
+    snapshot.sensors = {
+        {"cpu", false, {{"Core 0", "temperature", "41.000000"}, {"Fan", "fan", "900.000000"}}}};
+    publish(serving, snapshot, false, start);
+    // Fresh for five seconds by the steady clock, whatever the wall clock did.
+    const Response fresh = get("/metrics", {0, 505});
+    EXPECT_NE(fresh.body.find("sensor_bridge_snapshot_timestamp_seconds 1700000000.000\n"),
+              std::string::npos);
+    EXPECT_NE(fresh.body.find("sensor_bridge_snapshot_fresh 1\n"), std::string::npos) << fresh.body;
+    EXPECT_TRUE(fresh.body.ends_with("{sensor=\"cpu\",label=\"Fan\",type=\"fan\",index=\"0\"} 900\n"));
+    EXPECT_FALSE(json(get("/api/status", {0, 506}))["fresh"].asBool());
+    const Json::Value fan = json(get("/api/snapshot"))["sensors"][0]["readings"][1];
+    EXPECT_EQ(fan["label"].asString(), "Fan");
+
+    // The history of one reading; arguments that are not numbers get 400.
+    const Json::Value history = json(get("/api/history", start, {{"ids", fan["id"].asString()}}));
+    EXPECT_EQ(history["times"].size(), 1u);
+    EXPECT_EQ(history["readings"][0]["values"][0].asDouble(), 900.0);
+    EXPECT_EQ(history["readings"].size(), 1u);
+    for (const Fields &query : {Fields{{"points", "many"}}, Fields{{"ids", "1,,2"}}, Fields{{"ids", "0"}}})
+        EXPECT_EQ(get("/api/history", start, query).status, 400u) << query[0].second;
+
+    // A snapshot that was in the block before the first look is never fresh.
+    publish(serving, snapshot, true, start);
+    EXPECT_NE(get("/metrics").body.find("sensor_bridge_snapshot_fresh 0\n"), std::string::npos);
+
+    // The page, under a policy that lets it load nothing from elsewhere.
+    const Response page = get("/");
+    EXPECT_EQ(page.body, "<p>the page</p>");
+    EXPECT_TRUE(header(page, "Content-Security-Policy").starts_with("default-src 'none';"));
+    const Response refused = answer(serving, {"POST", "/metrics", {}, {}}, start);
+    EXPECT_EQ(refused.status, 405u);
+    EXPECT_EQ(header(refused, "Allow"), "GET, HEAD");
+    EXPECT_FALSE(refusal({"HEAD", "/metrics", {}, {}}));
+    EXPECT_EQ(refusal({"get", "/", {}, {}})->status, 405u);
+    for (const char *path : {"/metrics/", "/api", ""})
+        EXPECT_EQ(get(path).status, 404u) << path;
+    for (const Response &response : {before, page, refused, get("/api")}) {
+        EXPECT_EQ(header(response, "Cache-Control"), "no-store");
+        EXPECT_EQ(header(response, "X-Content-Type-Options"), "nosniff");
+    }
+}
+
+}  // namespace

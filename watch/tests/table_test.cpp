@@ -1,0 +1,83 @@
+#include "recorded.h"
+#include "table.h"
+#include "utf8.h"
+
+#include <gtest/gtest.h>
+
+namespace {
+
+using namespace watch;
+
+Snapshot cpu(std::string core0, std::string core1 = "50.000000")
+{
+    Snapshot snapshot;
+    snapshot.sensors = {{"cpu", false, {{"Core", "temperature", core0}, {"Core", "temperature", core1}}}};
+    return snapshot;
+}
+
+TEST(RenderTable, GroupsReadingsUnderTheirSensorHeadingInAlignedColumns)
+{
+    Snapshot snapshot;
+    snapshot.sensors = {
+        {"cpu", false, {{"Core 0", "temperature", "41.000000"}, {"Core 0", "clock", "3600.000000"}}},
+        {"dead sensor", true, {}},
+        {"syst\xc3\xa8me \xff", false, {{"Fan\n1", "fan", "-nan"}}},
+    };
+    EXPECT_EQ(renderTable(recorded({snapshot}), "Snapshot of 2024-05-01 12:00:00"),
+              "Snapshot of 2024-05-01 12:00:00: 3 sensors, 3 readings\n"
+              "\n"
+              "  label     type         value        min          max          average\n"
+              "cpu\n"
+              "  Core 0    temperature  41.000000    41.000000    41.000000    41.000000\n"
+              "  Core 0    clock        3600.000000  3600.000000  3600.000000  3600.000000\n"
+              "dead sensor\n"
+              "  (no valid reading)\n"
+              "syst\xc3\xa8me \\xff\n"
+              "  Fan\\x0a1  fan          -nan         -            -            -\n");
+    EXPECT_EQ(renderTable({}, "Snapshot of 12:00"),
+              "Snapshot of 12:00: 0 sensors, 0 readings\n\n(no sensors)\n");
+}
+
+TEST(TableStatistics, FollowEachReadingApartSkipNonFiniteValuesAndResetWhenAReadingGoes)
+{
+    Readings readings;
+    for (const char *value : {"40.000000", "inf", "44.000000", "nan", "-nan(ind)", "no number", "42.500000"})
+        recordSnapshot(readings, cpu(value), {}, false);
+    // The table keeps no history, only statistics.
+    EXPECT_TRUE(readings.times.values.empty());
+    EXPECT_TRUE(readings.readings.at(0).values.values.empty());
+    // The second reading with the same label keeps its own statistics.
+    EXPECT_EQ(renderTable(readings, "Now"),
+              "Now: 1 sensor, 2 readings\n"
+              "\n"
+              "  label  type         value      min        max        average\n"
+              "cpu\n"
+              "  Core   temperature  42.500000  40.000000  44.000000  42.166667\n"
+              "  Core   temperature  50.000000  50.000000  50.000000  50.000000\n");
+
+    // The second reading is gone from one snapshot; when it is back, only its
+    // new values count.
+    Snapshot without = cpu("0");
+    without.sensors[0].readings.pop_back();
+    recordSnapshot(readings, without, {}, false);
+    recordSnapshot(readings, cpu("30.000000", "60.000000"), {}, false);
+    EXPECT_NE(renderTable(readings, "Now")
+                  .find("  Core   temperature  60.000000  60.000000  60.000000  60.000000\n"),
+              std::string::npos);
+}
+
+TEST(Printable, EscapesWhatATerminalCannotShow)
+{
+    EXPECT_EQ(printable("Core 0"), "Core 0");
+    const std::string utf8 = "temp\xc3\xa9rature \xe4\xb8\xad \xf0\x9f\x94\xa5";
+    EXPECT_EQ(printable(utf8), utf8);
+    EXPECT_EQ(printable(std::string("a\nb\tc\x7f\0d", 8)), "a\\x0ab\\x09c\\x7f\\x00d");
+    EXPECT_EQ(printable("C:\\x"), "C:\\\\x");
+    // Stray bytes, lone lead bytes and a sequence cut at the end.
+    EXPECT_EQ(printable("\xff\x80 \xc3 \xe4\xb8"), "\\xff\\x80 \\xc3 \\xe4\\xb8");
+    // Overlong, a surrogate and past U+10FFFF: the same check as the metrics.
+    EXPECT_EQ(printable("\xe0\x80\x80 \xed\xa0\x80 \xf4\x90\x80\x80 \xc0\xaf"),
+              "\\xe0\\x80\\x80 \\xed\\xa0\\x80 \\xf4\\x90\\x80\\x80 \\xc0\\xaf");
+}
+
+}  // namespace

@@ -1,0 +1,230 @@
+#include "watch_loop.h"
+
+#include "console.h"
+#include "http_server.h"
+#include "page.h"
+#include "serving.h"
+#include "shared_block.h"
+#include "table.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <chrono>
+#include <cstdio>
+#include <cstring>
+#include <ctime>
+#include <functional>
+#include <optional>
+#include <span>
+#include <string>
+#include <string_view>
+#include <thread>
+#include <utility>
+#include <vector>
+
+namespace watch {
+namespace {
+
+using Clock = std::chrono::steady_clock;
+using namespace std::chrono_literals;
+
+// How long a header with bad text may last before it is reported; a refresh
+// in progress clears up far sooner.
+constexpr auto reportAfter = 3s;
+constexpr auto retryDelay = 50ms;
+constexpr auto refreshDelay = 1s;
+
+bool writeOut(std::string_view text)
+{
+    return std::fwrite(text.data(), 1, text.size(), stdout) == text.size() && std::fflush(stdout) == 0;
+}
+
+int fail(const std::string &message)
+{
+    std::fprintf(stderr, "sensor-watch: %s\n", message.c_str());
+    return 1;
+}
+
+std::string localTime()
+{
+    const std::time_t now = std::time(nullptr);
+    char text[32] = "";
+    std::strftime(text, sizeof text, "%Y-%m-%d %H:%M:%S", std::localtime(&now));
+    return text;
+}
+
+bool writeFile(const std::string &path, std::span<const std::byte> bytes)
+{
+    std::FILE *file = std::fopen(path.c_str(), "wb");
+    if (file == nullptr)
+        return false;
+    const bool written = std::fwrite(bytes.data(), 1, bytes.size(), file) == bytes.size();
+    return std::fclose(file) == 0 && written;
+}
+
+// Sleeps in short steps so that a stop request is noticed within 100 ms.
+void sleepUnlessStopped(Clock::duration duration)
+{
+    const auto until = Clock::now() + duration;
+    while (!stopRequested() && Clock::now() < until)
+        std::this_thread::sleep_for(std::min<Clock::duration>(100ms, until - Clock::now()));
+}
+
+// Lasting trouble with the block, reported once for each stretch of it.
+// Before anything has been published the block is all zeros, and
+// sensor-watch waits quietly; once a header has appeared, a stretch without a
+// valid snapshot that lasts longer than reportAfter is reported.
+struct Trouble {
+    bool headerSeen = false;
+    std::optional<Clock::time_point> since;
+    bool reported = false;
+    // What the last copy that failed was wrong with.
+    std::string lastError;
+};
+
+void noteValid(Trouble &trouble)
+{
+    trouble = Trouble{};
+    trouble.headerSeen = true;
+}
+
+void noteInvalid(Trouble &trouble, const ReadResult &result, Clock::time_point now)
+{
+    trouble.lastError = result.error;
+    trouble.headerSeen = trouble.headerSeen || result.status != BlockStatus::noHeader;
+    if (trouble.headerSeen && !trouble.since)
+        trouble.since = now;
+    if (trouble.since && !trouble.reported && now - *trouble.since > reportAfter) {
+        std::fprintf(stderr, "sensor-watch: block holds no valid snapshot: %s\n", trouble.lastError.c_str());
+        trouble.reported = true;
+    }
+}
+
+// Takes a valid snapshot that differs from the last one, the block copy it
+// came from, and whether it is old: already in the block at the first look,
+// so that nobody knows when it was written. Returns an exit code to end the
+// watch, or nothing to go on.
+using SnapshotHandler = std::function<std::optional<int>(Snapshot, std::span<const std::byte>, bool old)>;
+
+// Copies the block over and over, hands each new valid snapshot to `handle`,
+// and reports lasting trouble; returns the exit code.
+int watchBlock(const Options &options, const SharedBlock &block, const SnapshotHandler &handle)
+{
+    const auto timeout =
+        std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(options.timeoutSeconds));
+    std::vector<std::byte> copy(block.bytes.size());
+    std::vector<std::byte> shown;
+    bool firstLook = true;
+    auto lastValid = Clock::now();
+    Trouble trouble;
+    while (!stopRequested()) {
+        // The writer never waits for us; a copy taken mid-refresh simply fails
+        // the checks and is taken again.
+        std::ranges::copy(block.bytes, copy.begin());
+        ReadResult result = readBlock(copy);
+        const auto now = Clock::now();
+        const bool old = std::exchange(firstLook, false);
+        if (result.status == BlockStatus::valid) {
+            lastValid = now;
+            noteValid(trouble);
+            if (copy != shown) {
+                if (const std::optional<int> exitCode = handle(std::move(result.snapshot), copy, old))
+                    return *exitCode;
+                shown = copy;
+            }
+            sleepUnlessStopped(refreshDelay);
+            continue;
+        }
+        noteInvalid(trouble, result, now);
+        if (options.timeoutSeconds > 0 && now - lastValid > timeout) {
+            std::fprintf(stderr, "sensor-watch: no valid snapshot within %g s (last problem: %s)\n",
+                         options.timeoutSeconds, trouble.lastError.c_str());
+            return 1;
+        }
+        sleepUnlessStopped(retryDelay);
+    }
+    return 0;
+}
+
+std::string url(const Endpoint &endpoint, int port)
+{
+    const bool ipv6 = endpoint.host.find(':') != std::string::npos;
+    return "http://" + (ipv6 ? '[' + endpoint.host + ']' : endpoint.host) + ':' + std::to_string(port) +
+           "/metrics";
+}
+
+int serve(const Options &options, const SharedBlock &block, Serving &serving)
+{
+    // The line tells a script which port to scrape, and that the block is
+    // there for the bridge.
+    if (!writeOut("serving " + url(*options.endpoint, serverPort()) + "\n"))
+        return fail("cannot write to standard output");
+    return watchBlock(options, block, [&](Snapshot snapshot, std::span<const std::byte>, bool old) {
+        publish(serving, std::move(snapshot), old, momentNow());
+        return std::optional<int>();
+    });
+}
+
+int print(const Options &options, const SharedBlock &block, bool terminal)
+{
+    // The table's statistics, without the history that only the page needs.
+    Readings readings;
+    return watchBlock(options, block, [&](Snapshot snapshot, std::span<const std::byte> copy, bool old) {
+        // Only the table that goes on shows an old snapshot, as one; the other
+        // modes hand on what the bridge publishes now.
+        if (old && (options.mode != Mode::table || options.once))
+            return std::optional<int>();
+        std::string out;
+        if (options.mode == Mode::raw) {
+            for (const std::string &line : snapshot.nameLines)
+                out += line + '\n';
+            out += snapshot.text + '\n';
+        } else if (options.mode == Mode::json) {
+            out = snapshot.text + '\n';
+        } else {
+            recordSnapshot(readings, std::move(snapshot), momentNow(), old);
+            const std::string heading =
+                (old ? "Old snapshot, in the block before sensor-watch looked at " : "Snapshot of ") +
+                localTime();
+            const std::string table = renderTable(readings, heading);
+            out = terminal ? "\x1b[H\x1b[2J" + table : table + '\n';
+        }
+        if (!writeOut(out))
+            return std::optional<int>(fail("cannot write to standard output"));
+        if (!options.once)
+            return std::optional<int>();
+        if (!options.dumpPath.empty() && !writeFile(options.dumpPath, copy))
+            return std::optional<int>(fail("cannot write " + options.dumpPath + ": " + std::strerror(errno)));
+        return std::optional<int>(0);
+    });
+}
+
+}  // namespace
+
+int run(const Options &options)
+{
+    const bool terminal = prepareStdout();
+    installStopHandler();
+    Serving serving{.page = dashboardPage};
+    // The server starts before the block is opened, so that a port in use
+    // ends the run before anything has been created.
+    if (options.endpoint) {
+        if (const std::string error = startServer(*options.endpoint, serving); !error.empty())
+            return fail(error);
+    }
+    const SharedBlock block = openSharedBlock(blockName, options.size);
+    if (!block.error.empty()) {
+        stopServer();
+        return fail("cannot open or create the shared block: " + block.error);
+    }
+    if (block.attached)
+        std::fprintf(stderr,
+                     "sensor-watch: attached to the existing block %s (%zu bytes), which stays as it is\n",
+                     std::string(blockName).c_str(), block.bytes.size());
+    const int status = options.endpoint ? serve(options, block, serving) : print(options, block, terminal);
+    closeSharedBlock();
+    stopServer();
+    return status;
+}
+
+}  // namespace watch
