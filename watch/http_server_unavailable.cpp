@@ -1,11 +1,8 @@
 // Serve mode in a build made without libmicrohttpd: the server never starts,
-// and says why. The page is built only where it can be served.
+// and says why.
 #include "http_server.h"
-#include "page.h"
 
 namespace watch {
-
-const std::string_view dashboardPage{};
 
 std::string startServer(const Endpoint &, Serving &)
 {
