@@ -34,12 +34,12 @@
 #include <vector>
 
 #include <gtest/gtest.h>
-#include <json/json.h>
 
 #include <signal.h>
 #include <sys/syscall.h>
 #include <sys/wait.h>
 
+#include "block_reader.h"
 #include "testing/child_process.h"
 
 namespace {
@@ -48,11 +48,8 @@ namespace fs = std::filesystem;
 using namespace std::chrono_literals;
 using Clock = std::chrono::steady_clock;
 
-constexpr const char *blockName = "/shareMemory_QORAInfo";
-constexpr std::size_t blockSize = 1 << 20;
-constexpr std::string_view header = "HWi32_GetNumberOfDetectedSensors:\n";
-constexpr int scenarioSensors = 64;
-constexpr int scenarioReadings = 2000;
+constexpr std::size_t scenarioSensors = 64;
+constexpr std::size_t scenarioReadings = 2000;
 constexpr int refreshesWanted = 300;
 // The start figures come after this many refreshes, once the heap and the
 // block's pages have been taken.
@@ -61,38 +58,23 @@ constexpr int warmUpRefreshes = 20;
 // the start and at the end.
 constexpr int timingRefreshes = 40;
 
-// What a copy of the block holds.
+// What a copy of the block holds, as sensor-watch's reader finds it.
 struct CopyContent {
     bool header = false;
     bool parses = false;
-    int nameLines = 0;
-    int sensors = 0;
-    int readings = 0;
+    std::size_t nameLines = 0;
+    std::size_t sensors = 0;
+    std::size_t readings = 0;
 };
 
 CopyContent examine(const std::string &copy)
 {
-    CopyContent content;
-    content.header = copy.starts_with(header);
-    if (!content.header)
-        return content;
-    std::size_t end = copy.find('\0');
-    if (end == std::string::npos)
-        return content;
-    std::size_t start = copy.rfind('\n', end) + 1;
-    content.nameLines =
-        static_cast<int>(std::count(copy.begin() + header.size(), copy.begin() + start, '\n'));
-    Json::CharReaderBuilder builder;
-    std::unique_ptr<Json::CharReader> reader(builder.newCharReader());
-    Json::Value document;
-    std::string errors;
-    content.parses =
-        reader->parse(copy.data() + start, copy.data() + end, &document, &errors) && document.isObject();
-    if (!content.parses)
-        return content;
-    content.sensors = static_cast<int>(document.size());
-    for (const Json::Value &sensor : document)
-        content.readings += static_cast<int>(sensor.size());
+    const watch::ReadResult result = watch::readBlock(std::as_bytes(std::span(copy)));
+    CopyContent content{result.status != watch::BlockStatus::noHeader,
+                        result.status == watch::BlockStatus::valid, result.snapshot.nameLines.size(),
+                        result.snapshot.sensors.size(), 0};
+    for (const watch::Sensor &sensor : result.snapshot.sensors)
+        content.readings += sensor.readings.size();
     return content;
 }
 
@@ -184,7 +166,7 @@ TEST(Soak, HundredsOfRefreshesKeepMemoryDescriptorsAndTimeFlat)
     ScratchDirectory directory;
     std::ofstream(directory.path / "scenario")
         << "generate " << scenarioSensors << " " << scenarioReadings << "\n";
-    SharedObject block(blockName, blockSize);
+    SharedObject block(("/" + std::string(watch::blockName)).c_str(), watch::blockSize);
     ChildOptions options;
     options.environment = {"HWINFO_SIM_SCENARIO=" + (directory.path / "scenario").string()};
     SoakedProgram program(options);
@@ -202,7 +184,7 @@ TEST(Soak, HundredsOfRefreshesKeepMemoryDescriptorsAndTimeFlat)
     int refreshes = 0;
     int holdsMidRefresh = 0;
     int heldFailures = 0;
-    std::string lastHeld(blockSize, '\0');
+    std::string lastHeld(watch::blockSize, '\0');
     ProcessFigures start;
     ProcessFigures end;
     std::vector<std::uint64_t> processorAtRefresh;
