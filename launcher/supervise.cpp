@@ -139,8 +139,9 @@ Bridge startBridge(HANDLE job, const std::wstring &program)
         logLine("launcher: cannot start " + utf8(program) + ", " + utf8(describeError(error)));
         return {};
     }
-    if (job != nullptr)
-        AssignProcessToJobObject(job, started.hProcess);
+    if (job != nullptr && !AssignProcessToJobObject(job, started.hProcess))
+        logLine("launcher: cannot put the bridge into its job, " + utf8(describeError(GetLastError())) +
+                "; it may outlive the launcher");
     ResumeThread(started.hThread);
     CloseHandle(started.hThread);
     logLine("launcher: started " + utf8(program) + " (process " + std::to_string(started.dwProcessId) + ")");
