@@ -39,7 +39,7 @@ Answer metrics(Serving &serving, const Request &, Moment now)
         age = snapshotAge(serving.readings, now);
         rendered = serving.rendered;
     }
-    return {200, renderFreshness(age) + (rendered ? rendered->metrics : "")};
+    return {200, renderBuildInfo() + renderFreshness(age) + (rendered ? rendered->metrics : "")};
 }
 
 Answer status(Serving &serving, const Request &, Moment now)

@@ -38,6 +38,9 @@ TEST(Serving, AnswersEveryRouteFromTheLastPublishedSnapshotAndRefusesTheRest)
     const Response before = get("/metrics");
     EXPECT_EQ(before.contentType, "text/plain; version=0.0.4; charset=utf-8");
     EXPECT_TRUE(before.body.ends_with("sensor_bridge_snapshot_fresh 0\n")) << before.body;
+    // The release that serves, in every scrape from the first on.
+    EXPECT_NE(before.body.find("\nsensor_bridge_build_info{version=\"" SENSOR_BRIDGE_VERSION "\"} 1\n"),
+              std::string::npos);
     EXPECT_EQ(json(get("/api/snapshot"))["sensors"].size(), 0u);
 
     Snapshot snapshot;
