@@ -95,7 +95,8 @@ std::string startServer(const Endpoint &endpoint, Serving &serving)
                                                 size_t *uploadSize, void **requestState) {
         static int started;
         if (*requestState == nullptr) {
-            if (std::optional<Response> refused = refusal(requestOf(connection, url, method)))
+            if (std::optional<Response> refused =
+                    refusal(*static_cast<Serving *>(cls), requestOf(connection, url, method)))
                 return reply(connection, std::move(*refused));
             *requestState = &started;
             return MHD_YES;

@@ -86,16 +86,25 @@ void declareOptions(CLI::App &app, Options &options)
         ->description("create the block with this size instead of 1 MiB (only when none exists)")
         ->type_name("BYTES")
         ->check(reading(options.size, positive<std::size_t>, "a number of bytes above 0"));
-    app.add_option("--serve")
-        ->description(
-            "serve the readings as Prometheus metrics at /metrics (numeric address, 127.0.0.1 unless "
-            "given; [::1] for IPv6; port 0 for any free one; not in builds made without libmicrohttpd)")
-        ->type_name("[ADDRESS:]PORT")
-        ->check(reading(options.endpoint, parseEndpoint, "[ADDRESS:]PORT"))
-        ->excludes(raw)
-        ->excludes(json)
-        ->excludes(once)
-        ->excludes(dump);
+    CLI::Option *serve =
+        app.add_option("--serve")
+            ->description(
+                "serve the readings as Prometheus metrics at /metrics (numeric address, 127.0.0.1 unless "
+                "given; [::1] for IPv6; port 0 for any free one; not in builds made without libmicrohttpd)")
+            ->type_name("[ADDRESS:]PORT")
+            ->check(reading(options.endpoint, parseEndpoint, "[ADDRESS:]PORT"))
+            ->excludes(raw)
+            ->excludes(json)
+            ->excludes(once)
+            ->excludes(dump);
+    app.add_option("--allow-host", options.allowHosts)
+        ->description("answer requests whose Host is NAME too; bound to a loopback address only localhost "
+                      "and loopback addresses are answered otherwise, bound to another any name (repeatable)")
+        ->type_name("NAME")
+        ->expected(1)
+        ->allow_extra_args(false)
+        ->multi_option_policy(CLI::MultiOptionPolicy::TakeAll)
+        ->needs(serve);
 }
 
 }  // namespace

@@ -209,6 +209,7 @@ int run(const Options &options)
     // The server starts before the block is opened, so that a port in use
     // ends the run before anything has been created.
     if (options.endpoint) {
+        serving.hostCheck = hostCheckFor(options.endpoint->host, options.allowHosts);
         if (const std::string error = startServer(*options.endpoint, serving); !error.empty())
             return fail(error);
     }

@@ -89,6 +89,7 @@ TEST_F(WatchProcess, RejectsBadOptionsBeforeTouchingTheBlock)
                                                {"--timeout", "0"},
                                                {"--size", "-1"},
                                                {"--serve", "[::1]"},
+                                               {"--allow-host", "pc"},
                                                {"--bogus"}}) {
         std::vector<std::string> command{SENSOR_WATCH};
         command.insert(command.end(), arguments.begin(), arguments.end());
