@@ -74,6 +74,11 @@ void declareOptions(CLI::App &app, Options &options)
     CLI::Option *json = app.add_flag_callback(
         "--json", [&] { options.mode = Mode::json; }, "only the JSON text, one line per snapshot");
     json->excludes(raw);
+    app.add_flag_callback(
+           "--no-units", [&] { options.units = false; },
+           "show values as published, without the vendor library's default units and rounding")
+        ->excludes(raw)
+        ->excludes(json);
     CLI::Option *once = app.add_flag("--once", options.once, "exit after the first valid snapshot");
     CLI::Option *dump = app.add_option("--dump", options.dumpPath,
                                        "write that snapshot's whole block copy to FILE (implies --once)")

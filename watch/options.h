@@ -26,6 +26,8 @@ struct Options {
     // Names that a request's Host may give besides the loopback ones (see
     // HostCheck).
     std::vector<std::string> allowHosts;
+    // Whether the table and the page show values in their type's unit.
+    bool units = true;
 };
 
 // Reads the command line into `options`, each value parsed once. Returns the

@@ -143,7 +143,7 @@ Answer snapshot(Serving &serving, const Request &, Moment)
         const std::lock_guard lock(serving.mutex);
         rendered = serving.rendered;
     }
-    return {200, rendered ? rendered->snapshotJson : renderSnapshotJson(Readings{})};
+    return {200, rendered ? rendered->snapshotJson : renderSnapshotJson(Readings{}, serving.units)};
 }
 
 // The value of the first field of that name, or "" when there is none.
@@ -231,7 +231,7 @@ void publish(Serving &serving, Snapshot snapshot, bool old, Moment now)
     const std::lock_guard lock(serving.mutex);
     recordSnapshot(serving.readings, std::move(snapshot), now, old);
     serving.rendered = std::make_shared<const Rendered>(
-        Rendered{renderReadings(serving.readings), renderSnapshotJson(serving.readings)});
+        Rendered{renderReadings(serving.readings), renderSnapshotJson(serving.readings, serving.units)});
 }
 
 HostCheck hostCheckFor(std::string_view address, std::span<const std::string> allowed)

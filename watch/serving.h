@@ -73,6 +73,8 @@ struct Serving {
     std::string_view page;
     // Set before the server starts, and only read afterwards.
     HostCheck hostCheck{};
+    // Whether the page shows values in their type's unit (see units.h).
+    bool units = true;
     std::mutex mutex{};
     // Only the publishing thread changes these, under the lock; requests
     // read them under it.

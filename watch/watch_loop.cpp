@@ -186,7 +186,7 @@ int print(const Options &options, const SharedBlock &block, bool terminal)
             const std::string heading =
                 (old ? "Old snapshot, in the block before sensor-watch looked at " : "Snapshot of ") +
                 localTime();
-            const std::string table = renderTable(readings, heading);
+            const std::string table = renderTable(readings, heading, options.units);
             out = terminal ? "\x1b[H\x1b[2J" + table : table + '\n';
         }
         if (!writeOut(out))
@@ -205,7 +205,7 @@ int run(const Options &options)
 {
     const bool terminal = prepareStdout();
     installStopHandler();
-    Serving serving{.page = dashboardPage};
+    Serving serving{.page = dashboardPage, .units = options.units};
     // The server starts before the block is opened, so that a port in use
     // ends the run before anything has been created.
     if (options.endpoint) {

@@ -90,6 +90,7 @@ TEST_F(WatchProcess, RejectsBadOptionsBeforeTouchingTheBlock)
                                                {"--size", "-1"},
                                                {"--serve", "[::1]"},
                                                {"--allow-host", "pc"},
+                                               {"--no-units", "--json"},
                                                {"--bogus"}}) {
         std::vector<std::string> command{SENSOR_WATCH};
         command.insert(command.end(), arguments.begin(), arguments.end());

@@ -23,7 +23,7 @@ TEST(RenderTable, GroupsReadingsUnderTheirSensorHeadingInAlignedColumns)
         {"dead sensor", true, {}},
         {"syst\xc3\xa8me \xff", false, {{"Fan\n1", "fan", "-nan"}}},
     };
-    EXPECT_EQ(renderTable(recorded({snapshot}), "Snapshot of 2024-05-01 12:00:00"),
+    EXPECT_EQ(renderTable(recorded({snapshot}), "Snapshot of 2024-05-01 12:00:00", false),
               "Snapshot of 2024-05-01 12:00:00: 3 sensors, 3 readings\n"
               "\n"
               "  label     type         value        min          max          average\n"
@@ -34,7 +34,7 @@ TEST(RenderTable, GroupsReadingsUnderTheirSensorHeadingInAlignedColumns)
               "  (no valid reading)\n"
               "syst\xc3\xa8me \\xff\n"
               "  Fan\\x0a1  fan          -nan         -            -            -\n");
-    EXPECT_EQ(renderTable({}, "Snapshot of 12:00"),
+    EXPECT_EQ(renderTable({}, "Snapshot of 12:00", false),
               "Snapshot of 12:00: 0 sensors, 0 readings\n\n(no sensors)\n");
 }
 
@@ -47,7 +47,7 @@ TEST(TableStatistics, FollowEachReadingApartSkipNonFiniteValuesAndResetWhenARead
     EXPECT_TRUE(readings.times.values.empty());
     EXPECT_TRUE(readings.readings.at(0).values.values.empty());
     // The second reading with the same label keeps its own statistics.
-    EXPECT_EQ(renderTable(readings, "Now"),
+    EXPECT_EQ(renderTable(readings, "Now", false),
               "Now: 1 sensor, 2 readings\n"
               "\n"
               "  label  type         value      min        max        average\n"
@@ -61,7 +61,7 @@ TEST(TableStatistics, FollowEachReadingApartSkipNonFiniteValuesAndResetWhenARead
     without.sensors[0].readings.pop_back();
     recordSnapshot(readings, without, {}, false);
     recordSnapshot(readings, cpu("30.000000", "60.000000"), {}, false);
-    EXPECT_NE(renderTable(readings, "Now")
+    EXPECT_NE(renderTable(readings, "Now", false)
                   .find("  Core   temperature  60.000000  60.000000  60.000000  60.000000\n"),
               std::string::npos);
 }
