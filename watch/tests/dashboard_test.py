@@ -116,6 +116,7 @@ def test_live(browser, port, bridge):
     assert all(cell.text != "-" for cell in browser.find_elements(By.CSS_SELECTOR, "#sensors td.average"))
     fans = browser.find_elements(By.XPATH, "//tr[td[@class='type' and text()='fan']]/td[contains(@class, 'value')]")
     assert fans and all(re.fullmatch(r"-?\d+ RPM", cell.text) for cell in fans), [cell.text for cell in fans]
+    assert browser.find_element(By.ID, "metrics-link").get_attribute("href").endswith("/metrics")
 
     # Two temperatures in one chart.
     temperatures = browser.find_elements(By.XPATH, "//tr[td[@class='type' and text()='temperature']]//input")
