@@ -112,15 +112,18 @@ int watchBlock(const Options &options, const SharedBlock &block, const SnapshotH
 {
     const auto timeout =
         std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(options.timeoutSeconds));
-    std::vector<std::byte> copy(block.bytes.size());
+    std::vector<std::byte> copy(block.size);
     std::vector<std::byte> shown;
     bool firstLook = true;
     auto lastValid = Clock::now();
     Trouble trouble;
     while (!stopRequested()) {
         // The writer never waits for us; a copy taken mid-refresh simply fails
-        // the checks and is taken again.
-        std::ranges::copy(block.bytes, copy.begin());
+        // the checks and is taken again. A block whose owner shrank it under
+        // us is not what the bridge writes to any more.
+        if (const std::size_t copied = copyBlock(copy); copied < copy.size())
+            return fail("the block " + std::string(blockName) + " shrank from " +
+                        std::to_string(copy.size()) + " to " + std::to_string(copied) + " bytes");
         ReadResult result = readBlock(copy);
         const auto now = Clock::now();
         const bool old = std::exchange(firstLook, false);
@@ -216,12 +219,12 @@ int run(const Options &options)
     const SharedBlock block = openSharedBlock(blockName, options.size);
     if (!block.error.empty()) {
         stopServer();
-        return fail("cannot open or create the shared block: " + block.error);
+        return fail(block.error);
     }
     if (block.attached)
         std::fprintf(stderr,
                      "sensor-watch: attached to the existing block %s (%zu bytes), which stays as it is\n",
-                     std::string(blockName).c_str(), block.bytes.size());
+                     std::string(blockName).c_str(), block.size);
     const int status = options.endpoint ? serve(options, block, serving) : print(options, block, terminal);
     closeSharedBlock();
     stopServer();

@@ -5,7 +5,10 @@
 
 #include "block_reader.h"
 
+#include <fcntl.h>
 #include <signal.h>
+#include <sys/mman.h>
+#include <unistd.h>
 
 #include <gtest/gtest.h>
 
@@ -139,6 +142,27 @@ TEST_F(WatchProcess, AttachesToAForeignBlockAndLeavesItAsItIs)
         EXPECT_EQ(foreign.copy(), content) << "sensor-watch changed the block";
         EXPECT_EQ(content.back(), 'Z');
     }
+}
+
+// The owner of a foreign block shrinks it while sensor-watch is attached: a
+// copy from a mapping would fault there (SIGBUS) and end the tool.
+TEST_F(WatchProcess, ReportsABlockThatItsOwnerShrankAndExits)
+{
+    SharedObject foreign(objectName.c_str(), watch::blockSize);
+    bool shrunk = false;
+    const ChildOutcome outcome = runWatch({"--json"}, true, [&](pid_t, const std::string &output) {
+        if (shrunk || output.find("attached") == std::string::npos)
+            return;
+        const int fd = shm_open(objectName.c_str(), O_RDWR, 0);
+        shrunk = fd >= 0 && ftruncate(fd, 4096) == 0;
+        close(fd);
+    });
+    EXPECT_TRUE(outcome.exited) << "ended by a signal or killed";
+    EXPECT_EQ(outcome.exitCode, 1);
+    EXPECT_NE(outcome.output.find(
+                  "sensor-watch: the block shareMemory_QORAInfo shrank from 1048576 to 4096 bytes\n"),
+              std::string::npos)
+        << outcome.output;
 }
 
 }  // namespace
