@@ -31,6 +31,12 @@ SharedBlock openSharedBlock(std::string_view name, std::size_t size)
     mapping = OpenFileMappingW(FILE_MAP_READ, FALSE, wideName.c_str());
     block.attached = mapping != nullptr;
     if (mapping == nullptr) {
+        // Only a block that is not there is made; one that is there but
+        // cannot be opened (ERROR_ACCESS_DENIED, say) is someone else's.
+        if (const DWORD error = GetLastError(); error != ERROR_FILE_NOT_FOUND) {
+            block.error = "cannot open the block " + std::string(name) + ": error " + std::to_string(error);
+            return block;
+        }
         const auto size64 = static_cast<unsigned long long>(size);
         mapping = CreateFileMappingW(INVALID_HANDLE_VALUE, nullptr, PAGE_READWRITE,
                                      static_cast<DWORD>(size64 >> 32),
