@@ -16,12 +16,15 @@
 #include <json/json.h>
 
 #include <algorithm>
+#include <cctype>
 #include <chrono>
+#include <cstdio>
 #include <cstdlib>
 #include <fstream>
 #include <functional>
 #include <iostream>
 #include <map>
+#include <set>
 #include <sstream>
 #include <string>
 #include <thread>
@@ -110,6 +113,28 @@ int freePort()
     close(fd);
     return bound ? ntohs(address.sin_port) : 0;
 }
+
+// A real Prometheus server on a loopback port of its own, scraping
+// sensor-watch every second.
+struct PrometheusServer {
+    explicit PrometheusServer(int target)
+        : configuration("prometheus.yml", "global:\n"
+                                          "  scrape_interval: 1s\n"
+                                          "  scrape_timeout: 1s\n"
+                                          "scrape_configs:\n"
+                                          "  - job_name: sensor-bridge\n"
+                                          "    static_configs:\n"
+                                          "      - targets: ['127.0.0.1:" +
+                                              std::to_string(target) + "']\n"),
+          process({PROMETHEUS, "--config.file=" + configuration.path,
+                   "--storage.tsdb.path=" + (configuration.directory.path / "data").string(),
+                   "--web.listen-address=127.0.0.1:" + std::to_string(port), "--log.level=warn"})
+    {
+    }
+    int port = freePort();
+    TextFile configuration;
+    Running process;
+};
 
 class ServeProcess : public testing::Test {
   protected:
@@ -253,8 +278,7 @@ TEST_F(ServeProcess, SlowClientsDoNotHoldUpScrapes)
 
 TEST_F(ServeProcess, PrometheusScrapesTheReadingsAndItsLintFindsNothing)
 {
-    const std::string prometheusProgram = PROMETHEUS;
-    if (prometheusProgram.empty())
+    if (std::string(PROMETHEUS).empty())
         GTEST_SKIP() << "prometheus is not installed";
     ServingWatch watcher;
     ASSERT_GT(watcher.port, 0) << watcher.output;
@@ -272,29 +296,16 @@ sensor "GPU"
 reading power "Caf\xE9" 1.5
 )");
     Running bridge({SENSOR_BRIDGE}, {"HWINFO_SIM_SCENARIO=" + scenario.path});
-
-    const int prometheusPort = freePort();
-    ASSERT_GT(prometheusPort, 0);
-    const TextFile configuration("prometheus.yml", "global:\n"
-                                                   "  scrape_interval: 1s\n"
-                                                   "  scrape_timeout: 1s\n"
-                                                   "scrape_configs:\n"
-                                                   "  - job_name: sensor-bridge\n"
-                                                   "    static_configs:\n"
-                                                   "      - targets: ['127.0.0.1:" +
-                                                       std::to_string(watcher.port) + "']\n");
-    Running prometheus({prometheusProgram, "--config.file=" + configuration.path,
-                        "--storage.tsdb.path=" + (configuration.directory.path / "data").string(),
-                        "--web.listen-address=127.0.0.1:" + std::to_string(prometheusPort),
-                        "--log.level=warn"});
+    PrometheusServer prometheus(watcher.port);
+    ASSERT_GT(prometheus.port, 0);
 
     // Each series as "sensor|label|type|index", with its value as Prometheus
     // gives it.
     std::map<std::string, std::string> series;
     std::string answer;
     const bool complete = eventually(30s, [&] {
-        prometheus.drain();
-        answer = get(prometheusPort, "/api/v1/query?query=sensor_bridge_reading");
+        prometheus.process.drain();
+        answer = get(prometheus.port, "/api/v1/query?query=sensor_bridge_reading");
         Json::Value document;
         std::istringstream stream(answer);
         if (!Json::parseFromStream(Json::CharReaderBuilder(), stream, &document, nullptr))
@@ -308,7 +319,7 @@ reading power "Caf\xE9" 1.5
         }
         return series.size() == 7;
     });
-    ASSERT_TRUE(complete) << answer << prometheus.output;
+    ASSERT_TRUE(complete) << answer << prometheus.process.output;
     const std::string board = "board \"a\" \\ b|";
     EXPECT_EQ(series[board + "Core 0|temperature|0"], "41");
     EXPECT_EQ(series[board + "Core 0|temperature|1"], "42");
@@ -336,6 +347,129 @@ reading power "Caf\xE9" 1.5
     EXPECT_TRUE(linted.exited);
     EXPECT_EQ(linted.exitCode, 0) << linted.output;
     EXPECT_EQ(linted.output, "");
+}
+
+// A query argument, percent-encoded.
+std::string encoded(std::string_view text)
+{
+    std::string out;
+    for (const char c : text) {
+        const auto byte = static_cast<unsigned char>(c);
+        if (std::isalnum(byte) || c == '-' || c == '_' || c == '.' || c == '~') {
+            out += c;
+        } else {
+            char escape[4];
+            std::snprintf(escape, sizeof escape, "%%%02X", byte);
+            out += escape;
+        }
+    }
+    return out;
+}
+
+Json::Value parsedJson(const std::string &text)
+{
+    Json::Value document;
+    std::istringstream stream(text);
+    Json::parseFromStream(Json::CharReaderBuilder(), stream, &document, nullptr);
+    return document;
+}
+
+std::string replaced(std::string text, std::string_view from, std::string_view to)
+{
+    for (std::size_t at = text.find(from); at != std::string::npos; at = text.find(from, at + to.size()))
+        text.replace(at, from.size(), to);
+    return text;
+}
+
+// A value of a multi-value variable as Grafana's Prometheus data source puts
+// it into a regular expression inside a PromQL string: regex metacharacters
+// escaped with a backslash, which the string itself wants doubled.
+std::string regexEscaped(std::string_view value)
+{
+    std::string out;
+    for (const char c : value) {
+        if (c == '\\')
+            out += "\\\\\\\\";
+        else if (std::string_view("$^*{}[]'+?.()|").find(c) != std::string_view::npos)
+            out += std::string("\\\\") + c;
+        else
+            out += c;
+    }
+    return out;
+}
+
+// The dashboard's datasource input and variables, and every panel with data
+// from a real Prometheus for at least one value of the sensor variable: a
+// panel without data is a broken panel.
+TEST_F(ServeProcess, PrometheusAnswersEveryPanelOfTheGrafanaDashboard)
+{
+    if (std::string(PROMETHEUS).empty())
+        GTEST_SKIP() << "prometheus is not installed";
+    std::ifstream file(DASHBOARD);
+    Json::Value dashboard;
+    ASSERT_TRUE(Json::parseFromStream(Json::CharReaderBuilder(), file, &dashboard, nullptr)) << DASHBOARD;
+    EXPECT_EQ(dashboard["__inputs"][0]["name"].asString(), "DS_PROMETHEUS");
+    EXPECT_EQ(dashboard["__inputs"][0]["pluginId"].asString(), "prometheus");
+    std::map<std::string, std::string> variables;
+    for (const Json::Value &variable : dashboard["templating"]["list"])
+        variables[variable["name"].asString()] = variable["definition"].asString();
+    ASSERT_EQ(variables.size(), 2u);
+    for (const auto &[name, definition] : variables)
+        ASSERT_TRUE(definition.starts_with("label_values(") && definition.ends_with(", " + name + ")"))
+            << definition;
+
+    // The default scenario has readings of every type.
+    ServingWatch watcher;
+    ASSERT_GT(watcher.port, 0) << watcher.output;
+    Running bridge({SENSOR_BRIDGE});
+    PrometheusServer prometheus(watcher.port);
+    ASSERT_GT(prometheus.port, 0);
+    const std::string instance = "127.0.0.1:" + std::to_string(watcher.port);
+    const auto filled = [&](const std::string &query) {
+        std::string text = replaced(query, "$instance", instance);
+        for (const char *macro : {"$__rate_interval", "$__interval", "$__range"})
+            text = replaced(text, macro, "1m");
+        return text;
+    };
+    const auto hasData = [&](const std::string &query) {
+        return parsedJson(get(prometheus.port, "/api/v1/query?query=" + encoded(query)))["data"]["result"]
+                   .size() > 0;
+    };
+
+    // label_values(SELECTOR, LABEL), through the label values API with
+    // match[] as Grafana asks for it.
+    const auto valuesOf = [&](const std::string &variable) {
+        const std::string &definition = variables[variable];
+        const std::string selector = filled(definition.substr(13, definition.rfind(", ") - 13));
+        const Json::Value answer = parsedJson(
+            get(prometheus.port, "/api/v1/label/" + variable + "/values?match%5B%5D=" + encoded(selector)));
+        std::set<std::string> values;
+        for (const Json::Value &value : answer["data"])
+            values.insert(value.asString());
+        return values;
+    };
+
+    std::map<std::string, bool> answered;
+    const bool complete = eventually(60s, [&] {
+        prometheus.process.drain();
+        answered["the instance variable"] = valuesOf("instance").contains(instance);
+        const std::set<std::string> sensors = valuesOf("sensor");
+        for (const Json::Value &panel : dashboard["panels"]) {
+            bool &found = answered[panel["title"].asString()];
+            for (const Json::Value &target : panel["targets"]) {
+                const std::string query = filled(target["expr"].asString());
+                if (query.find("$sensor") == std::string::npos)
+                    found = found || hasData(query);
+                for (const std::string &sensor : sensors)
+                    found = found || hasData(replaced(query, "$sensor", regexEscaped(sensor)));
+            }
+        }
+        return std::ranges::all_of(answered, [](const auto &panel) { return panel.second; });
+    });
+    EXPECT_TRUE(complete) << prometheus.process.output;
+    EXPECT_EQ(answered.size(), 12u);
+    for (const auto &[title, found] : answered)
+        EXPECT_TRUE(found) << "no data for the panel " << title;
 }
 
 }  // namespace
