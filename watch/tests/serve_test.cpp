@@ -16,7 +16,6 @@
 #include <json/json.h>
 
 #include <algorithm>
-#include <cctype>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -24,6 +23,7 @@
 #include <functional>
 #include <iostream>
 #include <map>
+#include <regex>
 #include <set>
 #include <sstream>
 #include <string>
@@ -135,6 +135,27 @@ struct PrometheusServer {
     TextFile configuration;
     Running process;
 };
+
+// Every byte of a query argument, percent-encoded.
+std::string encoded(std::string_view text)
+{
+    std::string out;
+    for (const unsigned char c : text) {
+        char escape[4];
+        std::snprintf(escape, sizeof escape, "%%%02X", c);
+        out += escape;
+    }
+    return out;
+}
+
+// The "data" of an answer from Prometheus' HTTP API.
+Json::Value prometheusData(int port, const std::string &path)
+{
+    Json::Value document;
+    std::istringstream stream(get(port, path));
+    Json::parseFromStream(Json::CharReaderBuilder(), stream, &document, nullptr);
+    return document["data"];
+}
 
 class ServeProcess : public testing::Test {
   protected:
@@ -302,16 +323,12 @@ reading power "Caf\xE9" 1.5
     // Each series as "sensor|label|type|index", with its value as Prometheus
     // gives it.
     std::map<std::string, std::string> series;
-    std::string answer;
+    Json::Value answer;
     const bool complete = eventually(30s, [&] {
         prometheus.process.drain();
-        answer = get(prometheus.port, "/api/v1/query?query=sensor_bridge_reading");
-        Json::Value document;
-        std::istringstream stream(answer);
-        if (!Json::parseFromStream(Json::CharReaderBuilder(), stream, &document, nullptr))
-            return false;
+        answer = prometheusData(prometheus.port, "/api/v1/query?query=sensor_bridge_reading");
         series.clear();
-        for (const Json::Value &result : document["data"]["result"]) {
+        for (const Json::Value &result : answer["result"]) {
             const Json::Value &metric = result["metric"];
             series[metric["sensor"].asString() + '|' + metric["label"].asString() + '|' +
                    metric["type"].asString() + '|' + metric["index"].asString()] =
@@ -349,127 +366,73 @@ reading power "Caf\xE9" 1.5
     EXPECT_EQ(linted.output, "");
 }
 
-// A query argument, percent-encoded.
-std::string encoded(std::string_view text)
-{
-    std::string out;
-    for (const char c : text) {
-        const auto byte = static_cast<unsigned char>(c);
-        if (std::isalnum(byte) || c == '-' || c == '_' || c == '.' || c == '~') {
-            out += c;
-        } else {
-            char escape[4];
-            std::snprintf(escape, sizeof escape, "%%%02X", byte);
-            out += escape;
-        }
-    }
-    return out;
-}
-
-Json::Value parsedJson(const std::string &text)
-{
-    Json::Value document;
-    std::istringstream stream(text);
-    Json::parseFromStream(Json::CharReaderBuilder(), stream, &document, nullptr);
-    return document;
-}
-
-std::string replaced(std::string text, std::string_view from, std::string_view to)
-{
-    for (std::size_t at = text.find(from); at != std::string::npos; at = text.find(from, at + to.size()))
-        text.replace(at, from.size(), to);
-    return text;
-}
-
-// A value of a multi-value variable as Grafana's Prometheus data source puts
-// it into a regular expression inside a PromQL string: regex metacharacters
-// escaped with a backslash, which the string itself wants doubled.
-std::string regexEscaped(std::string_view value)
-{
-    std::string out;
-    for (const char c : value) {
-        if (c == '\\')
-            out += "\\\\\\\\";
-        else if (std::string_view("$^*{}[]'+?.()|").find(c) != std::string_view::npos)
-            out += std::string("\\\\") + c;
-        else
-            out += c;
-    }
-    return out;
-}
-
-// The dashboard's datasource input and variables, and every panel with data
-// from a real Prometheus for at least one value of the sensor variable: a
-// panel without data is a broken panel.
+// A panel without data from a real Prometheus, for every value of the sensor
+// variable, is a broken panel.
 TEST_F(ServeProcess, PrometheusAnswersEveryPanelOfTheGrafanaDashboard)
 {
     if (std::string(PROMETHEUS).empty())
         GTEST_SKIP() << "prometheus is not installed";
     std::ifstream file(DASHBOARD);
     Json::Value dashboard;
-    ASSERT_TRUE(Json::parseFromStream(Json::CharReaderBuilder(), file, &dashboard, nullptr)) << DASHBOARD;
+    ASSERT_TRUE(Json::parseFromStream(Json::CharReaderBuilder(), file, &dashboard, nullptr));
     EXPECT_EQ(dashboard["__inputs"][0]["name"].asString(), "DS_PROMETHEUS");
-    EXPECT_EQ(dashboard["__inputs"][0]["pluginId"].asString(), "prometheus");
+    // Each variable's SELECTOR in label_values(SELECTOR, NAME).
     std::map<std::string, std::string> variables;
-    for (const Json::Value &variable : dashboard["templating"]["list"])
-        variables[variable["name"].asString()] = variable["definition"].asString();
-    ASSERT_EQ(variables.size(), 2u);
-    for (const auto &[name, definition] : variables)
-        ASSERT_TRUE(definition.starts_with("label_values(") && definition.ends_with(", " + name + ")"))
-            << definition;
+    for (const Json::Value &variable : dashboard["templating"]["list"]) {
+        const std::string name = variable["name"].asString();
+        const std::string definition = variable["definition"].asString();
+        EXPECT_TRUE(definition.starts_with("label_values(") && definition.ends_with(", " + name + ")"));
+        variables[name] = definition.substr(13, definition.size() - name.size() - 16);
+    }
+    ASSERT_TRUE(variables.size() == 2 && variables.contains("instance") && variables.contains("sensor"));
 
     // The default scenario has readings of every type.
     ServingWatch watcher;
     ASSERT_GT(watcher.port, 0) << watcher.output;
     Running bridge({SENSOR_BRIDGE});
     PrometheusServer prometheus(watcher.port);
-    ASSERT_GT(prometheus.port, 0);
     const std::string instance = "127.0.0.1:" + std::to_string(watcher.port);
-    const auto filled = [&](const std::string &query) {
-        std::string text = replaced(query, "$instance", instance);
-        for (const char *macro : {"$__rate_interval", "$__interval", "$__range"})
-            text = replaced(text, macro, "1m");
-        return text;
+    // A query as Grafana sends it: fixed durations for its macros, and a
+    // sensor regex-escaped as a value of a multi-value variable.
+    const auto filled = [&](std::string query, const std::string &sensor) {
+        const std::string escaped =
+            std::regex_replace(sensor, std::regex(R"([$^*{}\[\]'+?.()|])"), R"(\\$&)");
+        query = std::regex_replace(query, std::regex(R"(\$__\w+)"), "1m");
+        for (const auto &[name, value] :
+             {std::pair<std::string, std::string>{"$instance", instance}, {"$sensor", escaped}})
+            if (const std::size_t at = query.find(name); at != std::string::npos)
+                query.replace(at, name.size(), value);
+        return query;
     };
-    const auto hasData = [&](const std::string &query) {
-        return parsedJson(get(prometheus.port, "/api/v1/query?query=" + encoded(query)))["data"]["result"]
-                   .size() > 0;
-    };
-
-    // label_values(SELECTOR, LABEL), through the label values API with
-    // match[] as Grafana asks for it.
-    const auto valuesOf = [&](const std::string &variable) {
-        const std::string &definition = variables[variable];
-        const std::string selector = filled(definition.substr(13, definition.rfind(", ") - 13));
-        const Json::Value answer = parsedJson(
-            get(prometheus.port, "/api/v1/label/" + variable + "/values?match%5B%5D=" + encoded(selector)));
+    // label_values, asked for as Grafana does: the label values API with match[].
+    const auto valuesOf = [&](const std::string &name) {
         std::set<std::string> values;
-        for (const Json::Value &value : answer["data"])
+        for (const Json::Value &value : prometheusData(
+                 prometheus.port,
+                 "/api/v1/label/" + name + "/values?match%5B%5D=" + encoded(filled(variables[name], ""))))
             values.insert(value.asString());
         return values;
     };
-
     std::map<std::string, bool> answered;
-    const bool complete = eventually(60s, [&] {
+    EXPECT_TRUE(eventually(60s, [&] {
         prometheus.process.drain();
         answered["the instance variable"] = valuesOf("instance").contains(instance);
         const std::set<std::string> sensors = valuesOf("sensor");
         for (const Json::Value &panel : dashboard["panels"]) {
             bool &found = answered[panel["title"].asString()];
-            for (const Json::Value &target : panel["targets"]) {
-                const std::string query = filled(target["expr"].asString());
-                if (query.find("$sensor") == std::string::npos)
-                    found = found || hasData(query);
+            for (const Json::Value &target : panel["targets"])
                 for (const std::string &sensor : sensors)
-                    found = found || hasData(replaced(query, "$sensor", regexEscaped(sensor)));
-            }
+                    found = found ||
+                            prometheusData(prometheus.port,
+                                           "/api/v1/query?query=" +
+                                               encoded(filled(target["expr"].asString(), sensor)))["result"]
+                                    .size() > 0;
         }
-        return std::ranges::all_of(answered, [](const auto &panel) { return panel.second; });
-    });
-    EXPECT_TRUE(complete) << prometheus.process.output;
+        return std::ranges::all_of(answered, [](const auto &entry) { return entry.second; });
+    })) << prometheus.process.output;
     EXPECT_EQ(answered.size(), 12u);
     for (const auto &[title, found] : answered)
-        EXPECT_TRUE(found) << "no data for the panel " << title;
+        EXPECT_TRUE(found) << "no data for " << title;
 }
 
 }  // namespace

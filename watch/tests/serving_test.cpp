@@ -93,11 +93,11 @@ TEST(Serving, AnswersEveryRouteFromTheLastPublishedSnapshotAndRefusesTheRest)
 TEST(Serving, ChecksTheHostWhereTheBindingPromisesPrivacy)
 {
     Serving serving;
-    const auto status = [&](std::optional<std::string> host, std::string path = "/metrics") {
+    const auto status = [&](std::optional<std::string> host) {
         Fields headers;
         if (host)
             headers.emplace_back("host", *host);
-        return answer(serving, {"GET", std::move(path), {}, std::move(headers)}, {}).status;
+        return answer(serving, {"GET", "/metrics", {}, headers}, {}).status;
     };
     const std::vector<std::string> allowed{"Gaming-PC."};
     for (const char *bound : {"127.0.0.1", "127.8.9.10", "::1", "0:0::1"}) {
@@ -116,7 +116,6 @@ TEST(Serving, ChecksTheHostWhereTheBindingPromisesPrivacy)
     EXPECT_EQ(refused.status, 403u);
     EXPECT_EQ(refused.contentType, "text/plain; charset=utf-8");
     EXPECT_NE(refused.body.find("--allow-host"), std::string::npos) << refused.body;
-    EXPECT_EQ(std::ranges::count(refused.body, '\n'), 1);
 
     // Bound to another address, any name is answered unless names are allowed.
     serving.hostCheck = hostCheckFor("0.0.0.0", {});
@@ -126,7 +125,6 @@ TEST(Serving, ChecksTheHostWhereTheBindingPromisesPrivacy)
     EXPECT_EQ(status("gaming-pc:9100"), 200u);
     EXPECT_EQ(status("localhost"), 200u);
     EXPECT_EQ(status("192.0.2.7"), 403u);
-    EXPECT_EQ(status("evil.example", "/nowhere"), 403u);
 }
 
 }  // namespace
