@@ -87,6 +87,26 @@ bool isIpv6Loopback(std::string_view text)
     return groups == std::vector<unsigned>{0, 0, 0, 0, 0, 0, 0, 1};
 }
 
+// The name in a Host field, as the check compares it: without a port (also
+// after a bracketed IPv6 address) and one trailing dot, in lower case; empty
+// when the field is no name with an optional port.
+std::string hostName(std::string_view field)
+{
+    const bool bracketed = field.starts_with('[');
+    std::size_t end = field.find(bracketed ? ']' : ':');
+    if (bracketed && end == std::string_view::npos)
+        return {};
+    end = bracketed ? end + 1 : std::min(end, field.size());
+    const std::string_view port = field.substr(end);
+    if (!port.empty() && (port.front() != ':' ||
+                          !std::ranges::all_of(port.substr(1), [](char c) { return c >= '0' && c <= '9'; })))
+        return {};
+    std::string_view name = field.substr(0, end);
+    if (name.ends_with('.'))
+        name.remove_suffix(1);
+    return lowered(name);
+}
+
 // Whether a name from hostName is this machine's loopback.
 bool isLoopbackName(std::string_view name)
 {
@@ -240,23 +260,6 @@ HostCheck hostCheckFor(std::string_view address, std::span<const std::string> al
     for (const std::string &name : allowed)
         check.names.push_back(hostName(name));
     return check;
-}
-
-std::string hostName(std::string_view field)
-{
-    const bool bracketed = field.starts_with('[');
-    std::size_t end = field.find(bracketed ? ']' : ':');
-    if (bracketed && end == std::string_view::npos)
-        return {};
-    end = bracketed ? end + 1 : std::min(end, field.size());
-    const std::string_view port = field.substr(end);
-    if (!port.empty() && (port.front() != ':' ||
-                          !std::ranges::all_of(port.substr(1), [](char c) { return c >= '0' && c <= '9'; })))
-        return {};
-    std::string_view name = field.substr(0, end);
-    if (name.ends_with('.'))
-        name.remove_suffix(1);
-    return lowered(name);
 }
 
 std::optional<Response> refusal(const Serving &serving, const Request &request)

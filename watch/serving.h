@@ -54,18 +54,14 @@ struct Rendered {
 // --allow-host (and the loopback ones) narrow that.
 struct HostCheck {
     bool applies = false;
-    // The names allowed besides the loopback ones, as hostName gives them.
+    // The names allowed besides the loopback ones, as a Host field's name is
+    // compared: in lower case, without a port and a trailing dot.
     std::vector<std::string> names;
 };
 
 // The check for a server bound to the numeric `address` (an IPv6 one without
 // brackets), with the names given by --allow-host.
 HostCheck hostCheckFor(std::string_view address, std::span<const std::string> allowed);
-
-// The name in a Host field, as the check compares it: without a port (also
-// after a bracketed IPv6 address) and one trailing dot, in lower case; empty
-// when the field is no name with an optional port.
-std::string hostName(std::string_view field);
 
 // What the thread that publishes and the server's thread share.
 struct Serving {
