@@ -118,14 +118,10 @@ int freePort()
 // sensor-watch every second.
 struct PrometheusServer {
     explicit PrometheusServer(int target)
-        : configuration("prometheus.yml", "global:\n"
-                                          "  scrape_interval: 1s\n"
-                                          "  scrape_timeout: 1s\n"
-                                          "scrape_configs:\n"
-                                          "  - job_name: sensor-bridge\n"
-                                          "    static_configs:\n"
-                                          "      - targets: ['127.0.0.1:" +
-                                              std::to_string(target) + "']\n"),
+        : configuration("prometheus.yml", "global: {scrape_interval: 1s, scrape_timeout: 1s}\n"
+                                          "scrape_configs: [{job_name: sensor-bridge, static_configs: "
+                                          "[{targets: ['127.0.0.1:" +
+                                              std::to_string(target) + "']}]}]\n"),
           process({PROMETHEUS, "--config.file=" + configuration.path,
                    "--storage.tsdb.path=" + (configuration.directory.path / "data").string(),
                    "--web.listen-address=127.0.0.1:" + std::to_string(port), "--log.level=warn"})

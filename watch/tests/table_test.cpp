@@ -5,6 +5,9 @@
 
 #include <gtest/gtest.h>
 
+#include <array>
+#include <initializer_list>
+
 namespace {
 
 using namespace watch;
@@ -69,31 +72,26 @@ TEST(TableStatistics, FollowEachReadingApartSkipNonFiniteValuesAndResetWhenARead
 
 TEST(Units, ShowEachTypeInItsUnitRoundedAndWhatIsNoFiniteNumberAsItComes)
 {
-    struct Case {
-        const char *type;
-        const char *published;
-        const char *shown;
-    };
-    for (const Case &c : {
-             Case{"temperature", "41.260000", "41.3 \u00b0C"},
-             Case{"voltage", "1.356400", "1.356 V"},
-             Case{"fan", "1158.506000", "1159 RPM"},
-             Case{"fan", "-0.400000", "0 RPM"},
-             Case{"current", "38.500000", "38.500 A"},
-             Case{"power", "62.460000", "62.5 W"},
-             Case{"clock", "4449.600000", "4450 MHz"},
-             Case{"usage", "17.540000", "17.5 %"},
-             Case{"other", "14250.500000", "14250.5"},
-             Case{"other", "3.000000", "3"},
-             Case{"a type of its own", "-0.250000", "-0.25"},
-             Case{"temperature", "nan", "nan"},
-             Case{"voltage", "-nan(ind)", "-nan(ind)"},
-             Case{"fan", "inf", "inf"},
-             Case{"power", "-inf", "-inf"},
-             Case{"clock", "nan(snan)", "nan(snan)"},
-             Case{"usage", "no number", "no number"},
-         })
-        EXPECT_EQ(shownValue(c.type, c.published), c.shown) << c.type << ' ' << c.published;
+    // The type, the published value, and how it is shown.
+    for (const auto &[type, published, shown] :
+         std::initializer_list<std::array<const char *, 3>>{{"temperature", "41.260000", "41.3 \u00b0C"},
+                                                            {"voltage", "1.356400", "1.356 V"},
+                                                            {"fan", "1158.506000", "1159 RPM"},
+                                                            {"fan", "-0.400000", "0 RPM"},
+                                                            {"current", "38.500000", "38.500 A"},
+                                                            {"power", "62.460000", "62.5 W"},
+                                                            {"clock", "4449.600000", "4450 MHz"},
+                                                            {"usage", "17.540000", "17.5 %"},
+                                                            {"other", "14250.500000", "14250.5"},
+                                                            {"other", "3.000000", "3"},
+                                                            {"a type of its own", "-0.250000", "-0.25"},
+                                                            {"temperature", "nan", "nan"},
+                                                            {"voltage", "-nan(ind)", "-nan(ind)"},
+                                                            {"fan", "inf", "inf"},
+                                                            {"power", "-inf", "-inf"},
+                                                            {"clock", "nan(snan)", "nan(snan)"},
+                                                            {"usage", "no number", "no number"}})
+        EXPECT_EQ(shownValue(type, published), shown) << type << ' ' << published;
 
     // The table's statistics follow the same rule.
     Snapshot slow;
