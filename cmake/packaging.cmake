@@ -17,6 +17,8 @@ if(TARGET hwmonsensors)
   install(TARGETS hwmonsensors LIBRARY DESTINATION ${program_destination})
 endif()
 install(FILES README.md LICENSE CHANGELOG.md DESTINATION .)
+# The Grafana dashboard for the metrics of sensor-watch --serve.
+install(FILES dashboards/sensor-bridge.json DESTINATION dashboards)
 if(WIN32)
   # The logon launcher, and the operator's guide that the README links to.
   install(TARGETS sensor-bridge-launcher RUNTIME DESTINATION .)

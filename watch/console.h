@@ -9,8 +9,9 @@ namespace watch {
 void installStopHandler();
 bool stopRequested();
 
-// Prepares standard output for byte-exact text and terminal escapes and tells
-// whether it is a terminal.
+// Prepares standard output for byte-exact UTF-8 text and tells whether it is
+// a terminal that takes escape codes. A Windows console is switched to UTF-8
+// until sensor-watch ends, and then gets its code page back.
 bool prepareStdout();
 
 }  // namespace watch

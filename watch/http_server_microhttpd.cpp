@@ -78,6 +78,19 @@ bool socketAddress(const Endpoint &endpoint, sockaddr_storage &address)
     return false;
 }
 
+// How the listening socket shares its port. Windows lets another process
+// bind a port that is in use, and so take over the scrapes, unless the
+// socket asks for SO_EXCLUSIVEADDRUSE, which the library sets when told not
+// to reuse the address (0). POSIX keeps the library's default, SO_REUSEADDR
+// without SO_REUSEPORT: a second sensor-watch cannot share the port, and one
+// started again takes it at once.
+#ifdef _WIN32
+MHD_OptionItem platformOptions[] = {{MHD_OPTION_LISTENING_ADDRESS_REUSE, 0, nullptr},
+                                    {MHD_OPTION_END, 0, nullptr}};
+#else
+MHD_OptionItem platformOptions[] = {{MHD_OPTION_END, 0, nullptr}};
+#endif
+
 // The one server that sensor-watch runs.
 MHD_Daemon *httpDaemon = nullptr;
 int boundPort = -1;
@@ -95,7 +108,8 @@ std::string startServer(const Endpoint &endpoint, Serving &serving)
                                                 size_t *uploadSize, void **requestState) {
         static int started;
         if (*requestState == nullptr) {
-            if (std::optional<Response> refused = refusal(requestOf(connection, url, method)))
+            if (std::optional<Response> refused =
+                    refusal(*static_cast<Serving *>(cls), requestOf(connection, url, method)))
                 return reply(connection, std::move(*refused));
             *requestState = &started;
             return MHD_YES;
@@ -112,15 +126,15 @@ std::string startServer(const Endpoint &endpoint, Serving &serving)
     if (!socketAddress(endpoint, address))
         return "not a numeric IPv4 or IPv6 address: " + endpoint.host;
     // One thread runs the event loop (epoll on Linux, poll or select
-    // elsewhere) for every connection. The library's default address reuse
-    // (SO_REUSEADDR on POSIX, none on Windows, never SO_REUSEPORT) keeps a
-    // second sensor-watch from sharing the port and answering every other scrape
-    // from its own block.
+    // elsewhere) for every connection. No second sensor-watch may share the
+    // port and answer every other scrape from its own block (see
+    // platformOptions).
     const unsigned flags = MHD_USE_AUTO_INTERNAL_THREAD | (address.ss_family == AF_INET6 ? MHD_USE_IPv6 : 0);
     httpDaemon = MHD_start_daemon(flags, 0, nullptr, nullptr, handle, &serving, MHD_OPTION_SOCK_ADDR,
                                   reinterpret_cast<sockaddr *>(&address), MHD_OPTION_CONNECTION_TIMEOUT,
                                   connectionTimeoutSeconds, MHD_OPTION_CONNECTION_LIMIT, connectionLimit,
-                                  MHD_OPTION_CONNECTION_MEMORY_LIMIT, connectionMemoryLimit, MHD_OPTION_END);
+                                  MHD_OPTION_CONNECTION_MEMORY_LIMIT, connectionMemoryLimit, MHD_OPTION_ARRAY,
+                                  platformOptions, MHD_OPTION_END);
     const MHD_DaemonInfo *bound =
         httpDaemon != nullptr ? MHD_get_daemon_info(httpDaemon, MHD_DAEMON_INFO_BIND_PORT) : nullptr;
     if (bound == nullptr) {

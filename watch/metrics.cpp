@@ -80,4 +80,10 @@ std::string renderFreshness(const std::optional<SnapshotAge> &age)
            (isFresh(age) ? "1" : "0") + '\n';
 }
 
+std::string renderBuildInfo()
+{
+    return gaugeHeader("sensor_bridge_build_info", "A constant 1, labelled with the sensor-bridge version.") +
+           "sensor_bridge_build_info{version=\"" SENSOR_BRIDGE_VERSION "\"} 1\n";
+}
+
 }  // namespace watch

@@ -25,4 +25,8 @@ std::string renderReadings(const Readings &readings);
 // given with its age counted from sensor-watch's first look, and as not fresh.
 std::string renderFreshness(const std::optional<SnapshotAge> &age);
 
+// sensor_bridge_build_info{version} 1, the constant that fleets' dashboards
+// join on to tell which release serves; in every scrape.
+std::string renderBuildInfo();
+
 }  // namespace watch

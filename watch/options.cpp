@@ -74,6 +74,11 @@ void declareOptions(CLI::App &app, Options &options)
     CLI::Option *json = app.add_flag_callback(
         "--json", [&] { options.mode = Mode::json; }, "only the JSON text, one line per snapshot");
     json->excludes(raw);
+    app.add_flag_callback(
+           "--no-units", [&] { options.units = false; },
+           "show values as published, without the vendor library's default units and rounding")
+        ->excludes(raw)
+        ->excludes(json);
     CLI::Option *once = app.add_flag("--once", options.once, "exit after the first valid snapshot");
     CLI::Option *dump = app.add_option("--dump", options.dumpPath,
                                        "write that snapshot's whole block copy to FILE (implies --once)")
@@ -86,16 +91,25 @@ void declareOptions(CLI::App &app, Options &options)
         ->description("create the block with this size instead of 1 MiB (only when none exists)")
         ->type_name("BYTES")
         ->check(reading(options.size, positive<std::size_t>, "a number of bytes above 0"));
-    app.add_option("--serve")
-        ->description(
-            "serve the readings as Prometheus metrics at /metrics (numeric address, 127.0.0.1 unless "
-            "given; [::1] for IPv6; port 0 for any free one; not in builds made without libmicrohttpd)")
-        ->type_name("[ADDRESS:]PORT")
-        ->check(reading(options.endpoint, parseEndpoint, "[ADDRESS:]PORT"))
-        ->excludes(raw)
-        ->excludes(json)
-        ->excludes(once)
-        ->excludes(dump);
+    CLI::Option *serve =
+        app.add_option("--serve")
+            ->description(
+                "serve the readings as Prometheus metrics at /metrics (numeric address, 127.0.0.1 unless "
+                "given; [::1] for IPv6; port 0 for any free one; not in builds made without libmicrohttpd)")
+            ->type_name("[ADDRESS:]PORT")
+            ->check(reading(options.endpoint, parseEndpoint, "[ADDRESS:]PORT"))
+            ->excludes(raw)
+            ->excludes(json)
+            ->excludes(once)
+            ->excludes(dump);
+    app.add_option("--allow-host", options.allowHosts)
+        ->description("answer requests whose Host is NAME too; bound to a loopback address only localhost "
+                      "and loopback addresses are answered otherwise, bound to another any name (repeatable)")
+        ->type_name("NAME")
+        ->expected(1)
+        ->allow_extra_args(false)
+        ->multi_option_policy(CLI::MultiOptionPolicy::TakeAll)
+        ->needs(serve);
 }
 
 }  // namespace

@@ -7,6 +7,7 @@
 #include <cstddef>
 #include <optional>
 #include <string>
+#include <vector>
 
 namespace watch {
 
@@ -22,6 +23,11 @@ struct Options {
     // Where to serve; present only in serve mode, which then replaces the
     // printed output.
     std::optional<Endpoint> endpoint;
+    // Names that a request's Host may give besides the loopback ones (see
+    // HostCheck).
+    std::vector<std::string> allowHosts;
+    // Whether the table and the page show values in their type's unit.
+    bool units = true;
 };
 
 // Reads the command line into `options`, each value parsed once. Returns the

@@ -1,5 +1,6 @@
 #include "page_json.h"
 
+#include "units.h"
 #include "utf8.h"
 
 #include <json/json.h>
@@ -57,12 +58,17 @@ double milliseconds(double unixTime)
 
 }  // namespace
 
-std::string renderSnapshotJson(const Readings &readings)
+std::string renderSnapshotJson(const Readings &readings, bool withUnits)
 {
     Json::Value document(Json::objectValue);
     document["sequence"] = Json::UInt64(readings.sequence);
     document["time"] = milliseconds(readings.recordedAt.unixTime);
     document["old"] = readings.old;
+    if (withUnits) {
+        Json::Value &symbols = document["units"] = Json::Value(Json::objectValue);
+        for (const Unit &unit : units)
+            symbols[std::string(unit.type)] = std::string(unit.symbol);
+    }
     Json::Value &sensors = document["sensors"] = Json::Value(Json::arrayValue);
     for (const Sensor &sensor : readings.snapshot.sensors) {
         Json::Value &entry = sensors.append(Json::Value(Json::objectValue));
@@ -83,6 +89,17 @@ std::string renderSnapshotJson(const Readings &readings)
         entry["min"] = number(any ? std::optional(statistics.minimum) : std::nullopt);
         entry["max"] = number(any ? std::optional(statistics.maximum) : std::nullopt);
         entry["average"] = number(average(statistics));
+        if (withUnits) {
+            const std::string_view type = readingOf(readings, tracked).type;
+            const auto shown = [&](std::optional<double> value) {
+                return value ? Json::Value(shownNumber(type, *value)) : Json::Value();
+            };
+            Json::Value &texts = entry["shown"] = Json::Value(Json::objectValue);
+            texts["value"] = wellFormedUtf8(shownValue(type, readingOf(readings, tracked).value));
+            texts["min"] = shown(any ? std::optional(statistics.minimum) : std::nullopt);
+            texts["max"] = shown(any ? std::optional(statistics.maximum) : std::nullopt);
+            texts["average"] = shown(average(statistics));
+        }
         sensors[static_cast<Json::ArrayIndex>(tracked.sensor)]["readings"].append(std::move(entry));
     }
     return write(document);

@@ -20,7 +20,11 @@ inline constexpr std::string_view jsonContentType = "application/json; charset=u
 // minimum, maximum and average (null before any finite value):
 // {"sequence", "time", "old", "sensors": [{"name", "noReading", "readings":
 // [{"id", "label", "type", "value", "number", "min", "max", "average"}]}]}.
-std::string renderSnapshotJson(const Readings &readings);
+// With `withUnits`, each reading also has "shown": {"value", "min", "max",
+// "average"}, the texts to show in its type's unit (see units.h; the
+// statistics null before any finite value), and the document "units":
+// {type: symbol} for every type that has one.
+std::string renderSnapshotJson(const Readings &readings, bool withUnits);
 
 // Whether the bridge still publishes: {"sequence", "fresh"} and, once there
 // is a snapshot, "age" in seconds and "old".

@@ -25,17 +25,6 @@ std::string keyOf(std::initializer_list<std::string_view> parts)
     return key;
 }
 
-// from_chars reads the "%f" form and every non-finite form the bridge writes
-// ("-nan(ind)" and "nan(snan)" included).
-double numberOf(std::string_view text)
-{
-    double value = 0;
-    const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value);
-    if (error != std::errc{} || end != text.data() + text.size())
-        return std::numeric_limits<double>::quiet_NaN();
-    return value;
-}
-
 void addValue(ReadingStatistics &statistics, double value)
 {
     statistics.minimum = statistics.count == 0 ? value : std::min(statistics.minimum, value);
@@ -70,6 +59,17 @@ template <typename Value> std::vector<Value> latest(const Ring<Value> &ring, std
 }
 
 }  // namespace
+
+// from_chars reads the "%f" form and every non-finite form the bridge writes
+// ("-nan(ind)" and "nan(snan)" included).
+double numberOf(std::string_view text)
+{
+    double value = 0;
+    const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value);
+    if (error != std::errc{} || end != text.data() + text.size())
+        return std::numeric_limits<double>::quiet_NaN();
+    return value;
+}
 
 Moment momentNow()
 {

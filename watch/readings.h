@@ -69,8 +69,7 @@ struct TrackedReading {
     std::string key;
     ServedName served;
 
-    // The published value text as a number: infinite for "inf" and "-inf",
-    // NaN for every form of NaN and for text that is no number.
+    // The published value text as a number (see numberOf).
     double number = 0;
     // Names the reading to the page while it stays in every snapshot; one
     // that comes back after missing from a snapshot gets a new id, and its
@@ -82,6 +81,10 @@ struct TrackedReading {
     // the statistics are kept in full precision. Empty without history.
     Ring<float> values;
 };
+
+// A published value text as a number: infinite for "inf" and "-inf", NaN
+// for every form of NaN and for text that is no number.
+double numberOf(std::string_view text);
 
 // A moment on both clocks: the wall clock tells when a snapshot appeared, and
 // the steady clock how long ago, so that a change of the wall clock neither

@@ -13,12 +13,120 @@ namespace watch {
 namespace {
 
 constexpr std::string_view htmlContentType = "text/html; charset=utf-8";
-constexpr std::string_view textContentType = "text/plain";
+constexpr std::string_view textContentType = "text/plain; charset=utf-8";
 
 // The page runs only its own inline script and style, and talks only to this
 // server: even a name that got past the page's escaping could load nothing.
 constexpr std::string_view pagePolicy = "default-src 'none'; script-src 'unsafe-inline'; "
                                         "style-src 'unsafe-inline'; img-src data:; connect-src 'self'";
+
+std::string lowered(std::string_view text)
+{
+    std::string out(text);
+    for (char &c : out)
+        if (c >= 'A' && c <= 'Z')
+            c = static_cast<char>(c - 'A' + 'a');
+    return out;
+}
+
+// Whether the text is a dotted IPv4 address in 127.0.0.0/8.
+bool isIpv4Loopback(std::string_view text)
+{
+    int parts = 0;
+    unsigned first = 0;
+    for (;;) {
+        const std::size_t dot = text.find('.');
+        const std::string_view part = text.substr(0, dot);
+        unsigned value = 0;
+        const auto [end, error] = std::from_chars(part.data(), part.data() + part.size(), value);
+        if (part.empty() || error != std::errc{} || end != part.data() + part.size() || value > 255)
+            return false;
+        if (parts++ == 0)
+            first = value;
+        if (dot == std::string_view::npos)
+            return parts == 4 && first == 127;
+        text.remove_prefix(dot + 1);
+    }
+}
+
+// Appends the colon-separated groups of one to four hexadecimal digits in
+// the text; false when it holds anything else.
+bool hexGroups(std::string_view text, std::vector<unsigned> &groups)
+{
+    while (!text.empty()) {
+        const std::size_t colon = text.find(':');
+        const std::string_view group = text.substr(0, colon);
+        unsigned value = 0;
+        const auto [end, error] = std::from_chars(group.data(), group.data() + group.size(), value, 16);
+        if (group.empty() || group.size() > 4 || error != std::errc{} || end != group.data() + group.size())
+            return false;
+        groups.push_back(value);
+        if (colon == std::string_view::npos)
+            return true;
+        text.remove_prefix(colon + 1);
+        if (text.empty())
+            return false;
+    }
+    return true;
+}
+
+// Whether the text is the IPv6 address ::1, in any of its spellings.
+bool isIpv6Loopback(std::string_view text)
+{
+    const std::size_t gap = text.find("::");
+    std::vector<unsigned> groups;
+    std::vector<unsigned> tail;
+    if (!hexGroups(text.substr(0, gap), groups) ||
+        (gap != std::string_view::npos && !hexGroups(text.substr(gap + 2), tail)))
+        return false;
+    const std::size_t given = groups.size() + tail.size();
+    if (gap == std::string_view::npos ? given != 8 : given > 7)
+        return false;
+    groups.resize(8 - tail.size(), 0);
+    groups.insert(groups.end(), tail.begin(), tail.end());
+    return groups == std::vector<unsigned>{0, 0, 0, 0, 0, 0, 0, 1};
+}
+
+// The name in a Host field, as the check compares it: without a port (also
+// after a bracketed IPv6 address) and one trailing dot, in lower case; empty
+// when the field is no name with an optional port.
+std::string hostName(std::string_view field)
+{
+    const bool bracketed = field.starts_with('[');
+    std::size_t end = field.find(bracketed ? ']' : ':');
+    if (bracketed && end == std::string_view::npos)
+        return {};
+    end = bracketed ? end + 1 : std::min(end, field.size());
+    const std::string_view port = field.substr(end);
+    if (!port.empty() && (port.front() != ':' ||
+                          !std::ranges::all_of(port.substr(1), [](char c) { return c >= '0' && c <= '9'; })))
+        return {};
+    std::string_view name = field.substr(0, end);
+    if (name.ends_with('.'))
+        name.remove_suffix(1);
+    return lowered(name);
+}
+
+// Whether a name from hostName is this machine's loopback.
+bool isLoopbackName(std::string_view name)
+{
+    if (name.size() > 2 && name.front() == '[' && name.back() == ']')
+        return isIpv6Loopback(name.substr(1, name.size() - 2));
+    return name == "localhost" || isIpv4Loopback(name);
+}
+
+bool hostAllowed(const HostCheck &check, const Fields &headers)
+{
+    if (!check.applies)
+        return true;
+    const auto host =
+        std::ranges::find_if(headers, [](const auto &field) { return lowered(field.first) == "host"; });
+    if (host == headers.end())
+        return false;
+    const std::string name = hostName(host->second);
+    return !name.empty() &&
+           (isLoopbackName(name) || std::ranges::find(check.names, name) != check.names.end());
+}
 
 struct Answer {
     unsigned status = 200;
@@ -39,7 +147,7 @@ Answer metrics(Serving &serving, const Request &, Moment now)
         age = snapshotAge(serving.readings, now);
         rendered = serving.rendered;
     }
-    return {200, renderFreshness(age) + (rendered ? rendered->metrics : "")};
+    return {200, renderBuildInfo() + renderFreshness(age) + (rendered ? rendered->metrics : "")};
 }
 
 Answer status(Serving &serving, const Request &, Moment now)
@@ -55,7 +163,7 @@ Answer snapshot(Serving &serving, const Request &, Moment)
         const std::lock_guard lock(serving.mutex);
         rendered = serving.rendered;
     }
-    return {200, rendered ? rendered->snapshotJson : renderSnapshotJson(Readings{})};
+    return {200, rendered ? rendered->snapshotJson : renderSnapshotJson(Readings{}, serving.units)};
 }
 
 // The value of the first field of that name, or "" when there is none.
@@ -143,11 +251,23 @@ void publish(Serving &serving, Snapshot snapshot, bool old, Moment now)
     const std::lock_guard lock(serving.mutex);
     recordSnapshot(serving.readings, std::move(snapshot), now, old);
     serving.rendered = std::make_shared<const Rendered>(
-        Rendered{renderReadings(serving.readings), renderSnapshotJson(serving.readings)});
+        Rendered{renderReadings(serving.readings), renderSnapshotJson(serving.readings, serving.units)});
 }
 
-std::optional<Response> refusal(const Request &request)
+HostCheck hostCheckFor(std::string_view address, std::span<const std::string> allowed)
 {
+    HostCheck check{isIpv4Loopback(address) || isIpv6Loopback(address) || !allowed.empty(), {}};
+    for (const std::string &name : allowed)
+        check.names.push_back(hostName(name));
+    return check;
+}
+
+std::optional<Response> refusal(const Serving &serving, const Request &request)
+{
+    if (!hostAllowed(serving.hostCheck, request.headers))
+        return respond(403, textContentType,
+                       "refused: the Host header must name localhost, a loopback address or a name given "
+                       "with --allow-host\n");
     if (routeOf(request.path) == nullptr)
         return respond(404, textContentType, "not found\n");
     if (request.method != "GET" && request.method != "HEAD") {
@@ -160,7 +280,7 @@ std::optional<Response> refusal(const Request &request)
 
 Response answer(Serving &serving, const Request &request, Moment now)
 {
-    if (std::optional<Response> refused = refusal(request))
+    if (std::optional<Response> refused = refusal(serving, request))
         return std::move(*refused);
     const Route &route = *routeOf(request.path);
     Answer answered = route.answer(serving, request, now);

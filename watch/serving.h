@@ -9,6 +9,7 @@
 #include <memory>
 #include <mutex>
 #include <optional>
+#include <span>
 #include <string>
 #include <string_view>
 #include <utility>
@@ -43,10 +44,33 @@ struct Rendered {
     std::string snapshotJson;
 };
 
+// Which names a request's Host field may give. Bound to a loopback address,
+// where the user expects privacy, sensor-watch answers only requests for
+// localhost, a loopback address (127.x.y.z, [::1]) or a name allowed with
+// --allow-host: otherwise a web page from anywhere could point its own name
+// at 127.0.0.1 (DNS rebinding) and read every reading through a visitor's
+// browser. Bound to any other address, the user chose to be reached by
+// whatever name scrapers know the machine by, and only names allowed with
+// --allow-host (and the loopback ones) narrow that.
+struct HostCheck {
+    bool applies = false;
+    // The names allowed besides the loopback ones, as a Host field's name is
+    // compared: in lower case, without a port and a trailing dot.
+    std::vector<std::string> names;
+};
+
+// The check for a server bound to the numeric `address` (an IPv6 one without
+// brackets), with the names given by --allow-host.
+HostCheck hostCheckFor(std::string_view address, std::span<const std::string> allowed);
+
 // What the thread that publishes and the server's thread share.
 struct Serving {
     // What "/" answers.
     std::string_view page;
+    // Set before the server starts, and only read afterwards.
+    HostCheck hostCheck{};
+    // Whether the page shows values in their type's unit (see units.h).
+    bool units = true;
     std::mutex mutex{};
     // Only the publishing thread changes these, under the lock; requests
     // read them under it.
@@ -60,10 +84,11 @@ struct Serving {
 // old one (see Readings::old).
 void publish(Serving &serving, Snapshot snapshot, bool old, Moment now);
 
-// The answer to a request that no route takes, by its method and path alone:
-// 404 for a path that is not served, 405 for a method other than GET and
-// HEAD. Nothing for a request that a route answers.
-std::optional<Response> refusal(const Request &request);
+// The answer to a request that no route takes, by its head alone: 403 for a
+// Host that the check refuses (or none), before anything else; 404 for a
+// path that is not served; 405 for a method other than GET and HEAD. Nothing
+// for a request that a route answers.
+std::optional<Response> refusal(const Serving &serving, const Request &request);
 
 // Answers GET and HEAD of "/", "/metrics", "/api/status", "/api/snapshot" and
 // "/api/history" from the last published snapshot, with its freshness at

@@ -9,11 +9,11 @@
 
 namespace watch {
 
-// The named block, mapped read-only: sensor-watch never writes a byte of it.
+// The named block, opened read-only: sensor-watch never writes a byte of it.
 struct SharedBlock {
-    // Empty when the block could be neither opened nor created; error then
-    // says why.
-    std::span<const std::byte> bytes;
+    // Its size when it was opened; 0 when it could be neither opened nor
+    // created, and error then says why.
+    std::size_t size = 0;
     std::string error;
     // True when the block existed before, so that it belongs to someone else.
     bool attached = false;
@@ -25,7 +25,14 @@ struct SharedBlock {
 // holds one block for its whole run.
 SharedBlock openSharedBlock(std::string_view name, std::size_t size);
 
-// Unmaps the block, and removes it when openSharedBlock made it.
+// Copies the block's first into.size() bytes (its size when opened) into
+// `into` and returns how many it copied: fewer only when its owner has shrunk
+// it since. On POSIX the copy is read from the object, where a shrunk one
+// comes back short instead of faulting as a copy from a mapping would; on
+// Windows a mapping's size is fixed for its life, and the view is copied.
+std::size_t copyBlock(std::span<std::byte> into);
+
+// Closes the block, and removes it when openSharedBlock made it.
 void closeSharedBlock();
 
 }  // namespace watch

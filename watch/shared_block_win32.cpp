@@ -2,6 +2,7 @@
 
 #include <windows.h>
 
+#include <cstring>
 #include <string>
 
 namespace watch {
@@ -30,6 +31,12 @@ SharedBlock openSharedBlock(std::string_view name, std::size_t size)
     mapping = OpenFileMappingW(FILE_MAP_READ, FALSE, wideName.c_str());
     block.attached = mapping != nullptr;
     if (mapping == nullptr) {
+        // Only a block that is not there is made; one that is there but
+        // cannot be opened (ERROR_ACCESS_DENIED, say) is someone else's.
+        if (const DWORD error = GetLastError(); error != ERROR_FILE_NOT_FOUND) {
+            block.error = "cannot open the block " + std::string(name) + ": error " + std::to_string(error);
+            return block;
+        }
         const auto size64 = static_cast<unsigned long long>(size);
         mapping = CreateFileMappingW(INVALID_HANDLE_VALUE, nullptr, PAGE_READWRITE,
                                      static_cast<DWORD>(size64 >> 32),
@@ -37,7 +44,7 @@ SharedBlock openSharedBlock(std::string_view name, std::size_t size)
         block.attached = mapping != nullptr && GetLastError() == ERROR_ALREADY_EXISTS;
     }
     if (mapping == nullptr) {
-        block.error = describe("CreateFileMappingW");
+        block.error = describe("cannot create the block: CreateFileMappingW");
         return block;
     }
     // The whole mapping, whatever its size: a paging-file mapping's size is a
@@ -45,12 +52,19 @@ SharedBlock openSharedBlock(std::string_view name, std::size_t size)
     view = MapViewOfFile(mapping, FILE_MAP_READ, 0, 0, block.attached ? 0 : size);
     MEMORY_BASIC_INFORMATION region{};
     if (view == nullptr || VirtualQuery(view, &region, sizeof region) == 0) {
-        block.error = describe(view == nullptr ? "MapViewOfFile" : "VirtualQuery");
+        block.error = describe(view == nullptr ? "cannot map the block: MapViewOfFile"
+                                               : "cannot map the block: VirtualQuery");
         closeSharedBlock();
         return block;
     }
-    block.bytes = {static_cast<const std::byte *>(view), block.attached ? region.RegionSize : size};
+    block.size = block.attached ? region.RegionSize : size;
     return block;
+}
+
+std::size_t copyBlock(std::span<std::byte> into)
+{
+    std::memcpy(into.data(), view, into.size());
+    return into.size();
 }
 
 void closeSharedBlock()

@@ -1,5 +1,6 @@
 #include "table.h"
 
+#include "units.h"
 #include "utf8.h"
 
 #include <algorithm>
@@ -32,7 +33,7 @@ std::string number(double value)
 
 }  // namespace
 
-std::string renderTable(const Readings &readings, std::string_view heading)
+std::string renderTable(const Readings &readings, std::string_view heading, bool withUnits)
 {
     // Each row's cells after the indent: label, type, value, minimum, maximum,
     // average. Each sensor's name stands on a line of its own above its
@@ -46,11 +47,19 @@ std::string renderTable(const Readings &readings, std::string_view heading)
     std::vector<std::vector<Row>> rows(sensors.size());
     for (const TrackedReading &tracked : readings.readings) {
         const Reading &reading = readingOf(readings, tracked);
-        Row row{printable(reading.label), printable(reading.type), printable(reading.value), "-", "-", "-"};
+        const auto shown = [&](double value) {
+            return withUnits ? shownNumber(reading.type, value) : number(value);
+        };
+        Row row{printable(reading.label),
+                printable(reading.type),
+                printable(withUnits ? shownValue(reading.type, reading.value) : reading.value),
+                "-",
+                "-",
+                "-"};
         if (const std::optional<double> mean = average(tracked.statistics)) {
-            row[3] = number(tracked.statistics.minimum);
-            row[4] = number(tracked.statistics.maximum);
-            row[5] = number(*mean);
+            row[3] = shown(tracked.statistics.minimum);
+            row[4] = shown(tracked.statistics.maximum);
+            row[5] = shown(*mean);
         }
         for (std::size_t column = 0; column < row.size(); ++column)
             widths[column] = std::max(widths[column], width(row[column]));

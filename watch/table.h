@@ -13,7 +13,9 @@ namespace watch {
 // columns of label, type, value, and the minimum, maximum and average since
 // the reading appeared ("-" for a reading without any finite value). The
 // first line is the heading, such as "Snapshot of 12:00:00", followed by the
-// counts. Names and texts are shown printable.
-std::string renderTable(const Readings &readings, std::string_view heading);
+// counts. Names and texts are shown printable. With `withUnits`, values and
+// statistics are shown in their type's unit and rounded (see units.h);
+// without, values as published and statistics in the same "%f" form.
+std::string renderTable(const Readings &readings, std::string_view heading, bool withUnits);
 
 }  // namespace watch

@@ -112,15 +112,18 @@ int watchBlock(const Options &options, const SharedBlock &block, const SnapshotH
 {
     const auto timeout =
         std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(options.timeoutSeconds));
-    std::vector<std::byte> copy(block.bytes.size());
+    std::vector<std::byte> copy(block.size);
     std::vector<std::byte> shown;
     bool firstLook = true;
     auto lastValid = Clock::now();
     Trouble trouble;
     while (!stopRequested()) {
         // The writer never waits for us; a copy taken mid-refresh simply fails
-        // the checks and is taken again.
-        std::ranges::copy(block.bytes, copy.begin());
+        // the checks and is taken again. A block whose owner shrank it under
+        // us is not what the bridge writes to any more.
+        if (const std::size_t copied = copyBlock(copy); copied < copy.size())
+            return fail("the block " + std::string(blockName) + " shrank from " +
+                        std::to_string(copy.size()) + " to " + std::to_string(copied) + " bytes");
         ReadResult result = readBlock(copy);
         const auto now = Clock::now();
         const bool old = std::exchange(firstLook, false);
@@ -186,7 +189,7 @@ int print(const Options &options, const SharedBlock &block, bool terminal)
             const std::string heading =
                 (old ? "Old snapshot, in the block before sensor-watch looked at " : "Snapshot of ") +
                 localTime();
-            const std::string table = renderTable(readings, heading);
+            const std::string table = renderTable(readings, heading, options.units);
             out = terminal ? "\x1b[H\x1b[2J" + table : table + '\n';
         }
         if (!writeOut(out))
@@ -205,22 +208,23 @@ int run(const Options &options)
 {
     const bool terminal = prepareStdout();
     installStopHandler();
-    Serving serving{.page = dashboardPage};
+    Serving serving{.page = dashboardPage, .units = options.units};
     // The server starts before the block is opened, so that a port in use
     // ends the run before anything has been created.
     if (options.endpoint) {
+        serving.hostCheck = hostCheckFor(options.endpoint->host, options.allowHosts);
         if (const std::string error = startServer(*options.endpoint, serving); !error.empty())
             return fail(error);
     }
     const SharedBlock block = openSharedBlock(blockName, options.size);
     if (!block.error.empty()) {
         stopServer();
-        return fail("cannot open or create the shared block: " + block.error);
+        return fail(block.error);
     }
     if (block.attached)
         std::fprintf(stderr,
                      "sensor-watch: attached to the existing block %s (%zu bytes), which stays as it is\n",
-                     std::string(blockName).c_str(), block.bytes.size());
+                     std::string(blockName).c_str(), block.size);
     const int status = options.endpoint ? serve(options, block, serving) : print(options, block, terminal);
     closeSharedBlock();
     stopServer();

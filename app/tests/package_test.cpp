@@ -57,12 +57,13 @@ void expectChecksumsMatch(const fs::path &folder)
     EXPECT_EQ(check.output, sums);
 }
 
-// Unpacks a package and checks that it holds the documents and the given
-// programs, and nothing else, with checksums that match.
+// Unpacks a package and checks that it holds the documents, the Grafana
+// dashboard and the given programs, and nothing else, with checksums that
+// match.
 fs::path unpackChecked(const fs::path &package, const fs::path &into, std::set<std::string> programs)
 {
     const fs::path folder = unpackPackage(package, into);
-    programs.insert({"CHANGELOG.md", "LICENSE", "README.md", "SHA256SUMS"});
+    programs.insert({"CHANGELOG.md", "LICENSE", "README.md", "SHA256SUMS", "dashboards/sensor-bridge.json"});
     EXPECT_EQ(filesIn(folder), programs);
     expectChecksumsMatch(folder);
     return folder;

@@ -10,68 +10,76 @@
 
 namespace {
 
-MappedObject failure(std::string_view what, std::string_view name, bool created = false)
+OpenedObject failure(std::string_view what, std::string_view name, int descriptor = -1, bool created = false)
 {
     const int number = errno;
-    return {{}, created, std::string(what) + ' ' + std::string(name) + ": " + std::strerror(number), number};
+    if (descriptor >= 0)
+        close(descriptor);
+    return {-1, 0, created, std::string(what) + ' ' + std::string(name) + ": " + std::strerror(number),
+            number};
 }
 
-// Maps `size` bytes of the open descriptor and closes it.
-MappedObject mapDescriptor(int fd, std::string_view name, std::size_t size, Access access, bool created)
-{
-    const int protection = access == Access::readOnly ? PROT_READ : PROT_READ | PROT_WRITE;
-    void *data = size > 0 ? mmap(nullptr, size, protection, MAP_SHARED, fd, 0) : MAP_FAILED;
-    MappedObject mapped{{}, created, {}, 0};
-    if (size == 0)
-        mapped.error = "the object " + std::string(name) + " is empty";
-    else if (data == MAP_FAILED)
-        mapped = failure("mmap", name, created);
-    else
-        mapped.bytes = {static_cast<std::byte *>(data), size};
-    close(fd);
-    return mapped;
-}
-
-}  // namespace
-
-MappedObject openObject(std::string_view name, Access access)
+OpenedObject openDescriptor(std::string_view name, Access access)
 {
     const std::string path(name);
     const int fd = shm_open(path.c_str(), access == Access::readOnly ? O_RDONLY : O_RDWR, 0);
     if (fd < 0)
         return failure("shm_open", name);
     struct stat status {};
-    if (fstat(fd, &status) != 0) {
-        MappedObject failed = failure("fstat", name);
-        close(fd);
-        return failed;
-    }
-    return mapDescriptor(fd, name, static_cast<std::size_t>(status.st_size), access, false);
+    if (fstat(fd, &status) != 0)
+        return failure("fstat", name, fd);
+    return {fd, static_cast<std::size_t>(status.st_size), false, {}, 0};
 }
 
-MappedObject createObject(std::string_view name, std::size_t size, Access access)
+OpenedObject createDescriptor(std::string_view name, std::size_t size)
 {
     const std::string path(name);
     const int fd = shm_open(path.c_str(), O_CREAT | O_EXCL | O_RDWR, 0600);
     if (fd < 0)
         return failure("shm_open", name);
-    if (ftruncate(fd, static_cast<off_t>(size)) != 0) {
-        MappedObject failed = failure("resizing", name, true);
-        close(fd);
-        return failed;
-    }
-    return mapDescriptor(fd, name, size, access, true);
+    if (ftruncate(fd, static_cast<off_t>(size)) != 0)
+        return failure("resizing", name, fd, true);
+    return {fd, size, true, {}, 0};
 }
 
-MappedObject openOrCreateObject(std::string_view name, std::size_t size, Access access)
+// Maps all of the opened object and closes its descriptor.
+MappedObject mapDescriptor(const OpenedObject &opened, std::string_view name, Access access)
+{
+    if (!opened.error.empty())
+        return {{}, opened.created, opened.error, opened.errorNumber};
+    const int protection = access == Access::readOnly ? PROT_READ : PROT_READ | PROT_WRITE;
+    void *data = opened.size > 0 ? mmap(nullptr, opened.size, protection, MAP_SHARED, opened.descriptor, 0)
+                                 : MAP_FAILED;
+    const int number = errno;
+    close(opened.descriptor);
+    if (opened.size == 0)
+        return {{}, opened.created, "the object " + std::string(name) + " is empty", 0};
+    if (data == MAP_FAILED)
+        return {{}, opened.created, "mmap " + std::string(name) + ": " + std::strerror(number), number};
+    return {{static_cast<std::byte *>(data), opened.size}, opened.created, {}, 0};
+}
+
+}  // namespace
+
+MappedObject openObject(std::string_view name, Access access)
+{
+    return mapDescriptor(openDescriptor(name, access), name, access);
+}
+
+MappedObject createObject(std::string_view name, std::size_t size, Access access)
+{
+    return mapDescriptor(createDescriptor(name, size), name, access);
+}
+
+OpenedObject openOrCreateDescriptor(std::string_view name, std::size_t size, Access access)
 {
     // An object that appears between the two calls makes the creation fail
     // with EEXIST, and is then opened.
     for (;;) {
-        MappedObject opened = openObject(name, access);
+        OpenedObject opened = openDescriptor(name, access);
         if (opened.errorNumber != ENOENT)
             return opened;
-        opened = createObject(name, size, access);
+        opened = createDescriptor(name, size);
         if (opened.errorNumber != EEXIST)
             return opened;
     }

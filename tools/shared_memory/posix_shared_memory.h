@@ -30,9 +30,22 @@ MappedObject openObject(std::string_view name, Access access);
 // maps it.
 MappedObject createObject(std::string_view name, std::size_t size, Access access);
 
+// An object opened but not mapped, for a reader that copies it with pread:
+// where the object has shrunk, pread comes back short, while a copy from a
+// mapping would fault (SIGBUS).
+struct OpenedObject {
+    // Open until the caller closes it; -1 when nothing is open.
+    int descriptor = -1;
+    // The size when it was opened.
+    std::size_t size = 0;
+    bool created = false;
+    std::string error;
+    int errorNumber = 0;
+};
+
 // Opens the object as it is when it exists, and makes it with `size` bytes
 // only when none does, so that one made by someone else is never taken over.
-MappedObject openOrCreateObject(std::string_view name, std::size_t size, Access access);
+OpenedObject openOrCreateDescriptor(std::string_view name, std::size_t size, Access access);
 
 void unmapObject(std::span<std::byte> bytes);
 

@@ -111,8 +111,11 @@ def test_live(browser, port, bridge):
                "a fresh snapshot")
     first = values(browser)
     eventually(lambda: values(browser) != first, "values that change")
-    # Sparklines and the statistics are there for every reading.
+    # Sparklines and the statistics are there for every reading, in its type's unit.
     assert all(cell.text != "-" for cell in browser.find_elements(By.CSS_SELECTOR, "#sensors td.average"))
+    fans = browser.find_elements(By.XPATH, "//tr[td[@class='type' and text()='fan']]/td[contains(@class, 'value')]")
+    assert fans and all(re.fullmatch(r"-?\d+ RPM", cell.text) for cell in fans), [cell.text for cell in fans]
+    assert browser.find_element(By.ID, "metrics-link").get_attribute("href").endswith("/metrics")
 
     # Two temperatures in one chart.
     temperatures = browser.find_elements(By.XPATH, "//tr[td[@class='type' and text()='temperature']]//input")

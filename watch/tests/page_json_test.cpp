@@ -37,7 +37,7 @@ TEST(DashboardJson, IsValidUtf8WithNamesAsTextAndNullsForNonNumbers)
         {"dead", true, {}},
     };
     const Readings history = recorded({snapshot}, {1700000000.1234, 0}, true, true);
-    const Json::Value document = parsed(renderSnapshotJson(history));
+    const Json::Value document = parsed(renderSnapshotJson(history, true));
     EXPECT_EQ(document["sequence"].asUInt64(), 1u);
     EXPECT_EQ(document["time"].asDouble(), 1700000000.123);
     EXPECT_TRUE(document["old"].asBool());
@@ -54,6 +54,12 @@ TEST(DashboardJson, IsValidUtf8WithNamesAsTextAndNullsForNonNumbers)
     EXPECT_TRUE(readings[1]["number"].isNull());
     EXPECT_TRUE(readings[1]["min"].isNull());
     EXPECT_EQ(readings[2]["value"].asString(), "\xef\xbf\xbd\xef\xbf\xbd");
+    // The texts the page shows, in the type's unit; the values stay raw.
+    EXPECT_EQ(readings[0]["shown"]["average"].asString(), "41.5 \u00b0C");
+    EXPECT_TRUE(readings[1]["shown"]["value"] == "inf" && readings[1]["shown"]["min"].isNull());
+    EXPECT_EQ(readings[2]["shown"]["value"].asString(), "\xef\xbf\xbd\xef\xbf\xbd");
+    EXPECT_EQ(document["units"]["fan"].asString(), "RPM");
+    EXPECT_FALSE(parsed(renderSnapshotJson(history, false))["sensors"][0]["readings"][0].isMember("shown"));
     EXPECT_TRUE(document["sensors"][1]["noReading"].asBool());
 
     const Json::Value samples = parsed(renderHistoryJson(extractHistory(history, {}, 10)));
@@ -76,7 +82,7 @@ TEST(DashboardJson, RendersOnSeveralThreadsAtOnce)
     snapshot.sensors = {
         {"cpu", false, {{"Core", "temperature", "41.500000"}, {"Fan", "fan", "1200.000000"}}}};
     const Readings history = recorded({snapshot}, {1700000000, 0}, false, true);
-    const std::string snapshotText = renderSnapshotJson(history);
+    const std::string snapshotText = renderSnapshotJson(history, true);
     const std::string statusText = renderStatusJson(1, SnapshotAge{1700000000, 0.5, false});
     const std::string errorText = renderErrorJson("no such reading");
 
@@ -90,7 +96,7 @@ TEST(DashboardJson, RendersOnSeveralThreadsAtOnce)
         }
     });
     for (int i = 0; i < rounds; ++i)
-        snapshotsWrong += renderSnapshotJson(history) != snapshotText;
+        snapshotsWrong += renderSnapshotJson(history, true) != snapshotText;
     server.join();
     EXPECT_EQ(snapshotsWrong, 0);
     EXPECT_EQ(othersWrong, 0);

@@ -6,6 +6,7 @@
 #include "block_reader.h"
 
 #include <signal.h>
+#include <unistd.h>
 
 #include <gtest/gtest.h>
 
@@ -89,6 +90,8 @@ TEST_F(WatchProcess, RejectsBadOptionsBeforeTouchingTheBlock)
                                                {"--timeout", "0"},
                                                {"--size", "-1"},
                                                {"--serve", "[::1]"},
+                                               {"--allow-host", "pc"},
+                                               {"--no-units", "--json"},
                                                {"--bogus"}}) {
         std::vector<std::string> command{SENSOR_WATCH};
         command.insert(command.end(), arguments.begin(), arguments.end());
@@ -137,6 +140,25 @@ TEST_F(WatchProcess, AttachesToAForeignBlockAndLeavesItAsItIs)
         EXPECT_EQ(foreign.copy(), content) << "sensor-watch changed the block";
         EXPECT_EQ(content.back(), 'Z');
     }
+}
+
+// The owner of a foreign block shrinks it while sensor-watch is attached: a
+// copy from a mapping would fault there (SIGBUS) and end the tool.
+TEST_F(WatchProcess, ReportsABlockThatItsOwnerShrankAndExits)
+{
+    SharedObject foreign(objectName.c_str(), watch::blockSize);
+    bool shrunk = false;
+    const ChildOutcome outcome = runWatch({"--json"}, true, [&](pid_t, const std::string &output) {
+        if (shrunk || output.find("attached") == std::string::npos)
+            return;
+        shrunk = truncate(("/dev/shm" + objectName).c_str(), 4096) == 0;
+    });
+    EXPECT_TRUE(outcome.exited) << "ended by a signal or killed";
+    EXPECT_EQ(outcome.exitCode, 1);
+    EXPECT_NE(outcome.output.find(
+                  "sensor-watch: the block shareMemory_QORAInfo shrank from 1048576 to 4096 bytes\n"),
+              std::string::npos)
+        << outcome.output;
 }
 
 }  // namespace

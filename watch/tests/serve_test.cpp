@@ -17,11 +17,14 @@
 
 #include <algorithm>
 #include <chrono>
+#include <cstdio>
 #include <cstdlib>
 #include <fstream>
 #include <functional>
 #include <iostream>
 #include <map>
+#include <regex>
+#include <set>
 #include <sstream>
 #include <string>
 #include <thread>
@@ -109,6 +112,45 @@ int freePort()
                        getsockname(fd, reinterpret_cast<sockaddr *>(&address), &length) == 0;
     close(fd);
     return bound ? ntohs(address.sin_port) : 0;
+}
+
+// A real Prometheus server on a loopback port of its own, scraping
+// sensor-watch every second.
+struct PrometheusServer {
+    explicit PrometheusServer(int target)
+        : configuration("prometheus.yml", "global: {scrape_interval: 1s, scrape_timeout: 1s}\n"
+                                          "scrape_configs: [{job_name: sensor-bridge, static_configs: "
+                                          "[{targets: ['127.0.0.1:" +
+                                              std::to_string(target) + "']}]}]\n"),
+          process({PROMETHEUS, "--config.file=" + configuration.path,
+                   "--storage.tsdb.path=" + (configuration.directory.path / "data").string(),
+                   "--web.listen-address=127.0.0.1:" + std::to_string(port), "--log.level=warn"})
+    {
+    }
+    int port = freePort();
+    TextFile configuration;
+    Running process;
+};
+
+// Every byte of a query argument, percent-encoded.
+std::string encoded(std::string_view text)
+{
+    std::string out;
+    for (const unsigned char c : text) {
+        char escape[4];
+        std::snprintf(escape, sizeof escape, "%%%02X", c);
+        out += escape;
+    }
+    return out;
+}
+
+// The "data" of an answer from Prometheus' HTTP API.
+Json::Value prometheusData(int port, const std::string &path)
+{
+    Json::Value document;
+    std::istringstream stream(get(port, path));
+    Json::parseFromStream(Json::CharReaderBuilder(), stream, &document, nullptr);
+    return document["data"];
 }
 
 class ServeProcess : public testing::Test {
@@ -253,8 +295,7 @@ TEST_F(ServeProcess, SlowClientsDoNotHoldUpScrapes)
 
 TEST_F(ServeProcess, PrometheusScrapesTheReadingsAndItsLintFindsNothing)
 {
-    const std::string prometheusProgram = PROMETHEUS;
-    if (prometheusProgram.empty())
+    if (std::string(PROMETHEUS).empty())
         GTEST_SKIP() << "prometheus is not installed";
     ServingWatch watcher;
     ASSERT_GT(watcher.port, 0) << watcher.output;
@@ -272,35 +313,18 @@ sensor "GPU"
 reading power "Caf\xE9" 1.5
 )");
     Running bridge({SENSOR_BRIDGE}, {"HWINFO_SIM_SCENARIO=" + scenario.path});
-
-    const int prometheusPort = freePort();
-    ASSERT_GT(prometheusPort, 0);
-    const TextFile configuration("prometheus.yml", "global:\n"
-                                                   "  scrape_interval: 1s\n"
-                                                   "  scrape_timeout: 1s\n"
-                                                   "scrape_configs:\n"
-                                                   "  - job_name: sensor-bridge\n"
-                                                   "    static_configs:\n"
-                                                   "      - targets: ['127.0.0.1:" +
-                                                       std::to_string(watcher.port) + "']\n");
-    Running prometheus({prometheusProgram, "--config.file=" + configuration.path,
-                        "--storage.tsdb.path=" + (configuration.directory.path / "data").string(),
-                        "--web.listen-address=127.0.0.1:" + std::to_string(prometheusPort),
-                        "--log.level=warn"});
+    PrometheusServer prometheus(watcher.port);
+    ASSERT_GT(prometheus.port, 0);
 
     // Each series as "sensor|label|type|index", with its value as Prometheus
     // gives it.
     std::map<std::string, std::string> series;
-    std::string answer;
+    Json::Value answer;
     const bool complete = eventually(30s, [&] {
-        prometheus.drain();
-        answer = get(prometheusPort, "/api/v1/query?query=sensor_bridge_reading");
-        Json::Value document;
-        std::istringstream stream(answer);
-        if (!Json::parseFromStream(Json::CharReaderBuilder(), stream, &document, nullptr))
-            return false;
+        prometheus.process.drain();
+        answer = prometheusData(prometheus.port, "/api/v1/query?query=sensor_bridge_reading");
         series.clear();
-        for (const Json::Value &result : document["data"]["result"]) {
+        for (const Json::Value &result : answer["result"]) {
             const Json::Value &metric = result["metric"];
             series[metric["sensor"].asString() + '|' + metric["label"].asString() + '|' +
                    metric["type"].asString() + '|' + metric["index"].asString()] =
@@ -308,7 +332,7 @@ reading power "Caf\xE9" 1.5
         }
         return series.size() == 7;
     });
-    ASSERT_TRUE(complete) << answer << prometheus.output;
+    ASSERT_TRUE(complete) << answer << prometheus.process.output;
     const std::string board = "board \"a\" \\ b|";
     EXPECT_EQ(series[board + "Core 0|temperature|0"], "41");
     EXPECT_EQ(series[board + "Core 0|temperature|1"], "42");
@@ -336,6 +360,75 @@ reading power "Caf\xE9" 1.5
     EXPECT_TRUE(linted.exited);
     EXPECT_EQ(linted.exitCode, 0) << linted.output;
     EXPECT_EQ(linted.output, "");
+}
+
+// A panel without data from a real Prometheus, for every value of the sensor
+// variable, is a broken panel.
+TEST_F(ServeProcess, PrometheusAnswersEveryPanelOfTheGrafanaDashboard)
+{
+    if (std::string(PROMETHEUS).empty())
+        GTEST_SKIP() << "prometheus is not installed";
+    std::ifstream file(DASHBOARD);
+    Json::Value dashboard;
+    ASSERT_TRUE(Json::parseFromStream(Json::CharReaderBuilder(), file, &dashboard, nullptr));
+    EXPECT_EQ(dashboard["__inputs"][0]["name"].asString(), "DS_PROMETHEUS");
+    // Each variable's SELECTOR in label_values(SELECTOR, NAME).
+    std::map<std::string, std::string> variables;
+    for (const Json::Value &variable : dashboard["templating"]["list"]) {
+        const std::string name = variable["name"].asString();
+        const std::string definition = variable["definition"].asString();
+        EXPECT_TRUE(definition.starts_with("label_values(") && definition.ends_with(", " + name + ")"));
+        variables[name] = definition.substr(13, definition.size() - name.size() - 16);
+    }
+    ASSERT_TRUE(variables.size() == 2 && variables.contains("instance") && variables.contains("sensor"));
+
+    // The default scenario has readings of every type.
+    ServingWatch watcher;
+    ASSERT_GT(watcher.port, 0) << watcher.output;
+    Running bridge({SENSOR_BRIDGE});
+    PrometheusServer prometheus(watcher.port);
+    const std::string instance = "127.0.0.1:" + std::to_string(watcher.port);
+    // A query as Grafana sends it: fixed durations for its macros, and a
+    // sensor regex-escaped as a value of a multi-value variable.
+    const auto filled = [&](std::string query, const std::string &sensor) {
+        const std::string escaped =
+            std::regex_replace(sensor, std::regex(R"([$^*{}\[\]'+?.()|])"), R"(\\$&)");
+        query = std::regex_replace(query, std::regex(R"(\$__\w+)"), "1m");
+        for (const auto &[name, value] :
+             {std::pair<std::string, std::string>{"$instance", instance}, {"$sensor", escaped}})
+            if (const std::size_t at = query.find(name); at != std::string::npos)
+                query.replace(at, name.size(), value);
+        return query;
+    };
+    // label_values, asked for as Grafana does: the label values API with match[].
+    const auto valuesOf = [&](const std::string &name) {
+        std::set<std::string> values;
+        for (const Json::Value &value : prometheusData(
+                 prometheus.port,
+                 "/api/v1/label/" + name + "/values?match%5B%5D=" + encoded(filled(variables[name], ""))))
+            values.insert(value.asString());
+        return values;
+    };
+    std::map<std::string, bool> answered;
+    EXPECT_TRUE(eventually(60s, [&] {
+        prometheus.process.drain();
+        answered["the instance variable"] = valuesOf("instance").contains(instance);
+        const std::set<std::string> sensors = valuesOf("sensor");
+        for (const Json::Value &panel : dashboard["panels"]) {
+            bool &found = answered[panel["title"].asString()];
+            for (const Json::Value &target : panel["targets"])
+                for (const std::string &sensor : sensors)
+                    found = found ||
+                            prometheusData(prometheus.port,
+                                           "/api/v1/query?query=" +
+                                               encoded(filled(target["expr"].asString(), sensor)))["result"]
+                                    .size() > 0;
+        }
+        return std::ranges::all_of(answered, [](const auto &entry) { return entry.second; });
+    })) << prometheus.process.output;
+    EXPECT_EQ(answered.size(), 12u);
+    for (const auto &[title, found] : answered)
+        EXPECT_TRUE(found) << "no data for " << title;
 }
 
 }  // namespace

@@ -6,8 +6,10 @@
 #include <json/json.h>
 
 #include <algorithm>
+#include <optional>
 #include <sstream>
 #include <string>
+#include <vector>
 
 namespace {
 
@@ -38,6 +40,9 @@ TEST(Serving, AnswersEveryRouteFromTheLastPublishedSnapshotAndRefusesTheRest)
     const Response before = get("/metrics");
     EXPECT_EQ(before.contentType, "text/plain; version=0.0.4; charset=utf-8");
     EXPECT_TRUE(before.body.ends_with("sensor_bridge_snapshot_fresh 0\n")) << before.body;
+    // The release that serves, in every scrape from the first on.
+    EXPECT_NE(before.body.find("\nsensor_bridge_build_info{version=\"" SENSOR_BRIDGE_VERSION "\"} 1\n"),
+              std::string::npos);
     EXPECT_EQ(json(get("/api/snapshot"))["sensors"].size(), 0u);
 
     Snapshot snapshot;
@@ -73,14 +78,53 @@ TEST(Serving, AnswersEveryRouteFromTheLastPublishedSnapshotAndRefusesTheRest)
     const Response refused = answer(serving, {"POST", "/metrics", {}, {}}, start);
     EXPECT_EQ(refused.status, 405u);
     EXPECT_EQ(header(refused, "Allow"), "GET, HEAD");
-    EXPECT_FALSE(refusal({"HEAD", "/metrics", {}, {}}));
-    EXPECT_EQ(refusal({"get", "/", {}, {}})->status, 405u);
+    EXPECT_FALSE(refusal(serving, {"HEAD", "/metrics", {}, {}}));
+    EXPECT_EQ(refusal(serving, {"get", "/", {}, {}})->status, 405u);
     for (const char *path : {"/metrics/", "/api", ""})
         EXPECT_EQ(get(path).status, 404u) << path;
     for (const Response &response : {before, page, refused, get("/api")}) {
         EXPECT_EQ(header(response, "Cache-Control"), "no-store");
         EXPECT_EQ(header(response, "X-Content-Type-Options"), "nosniff");
     }
+}
+
+// A page elsewhere that points its own name at 127.0.0.1 must not read the
+// readings through a visitor's browser.
+TEST(Serving, ChecksTheHostWhereTheBindingPromisesPrivacy)
+{
+    Serving serving;
+    const auto status = [&](std::optional<std::string> host) {
+        Fields headers;
+        if (host)
+            headers.emplace_back("host", *host);
+        return answer(serving, {"GET", "/metrics", {}, headers}, {}).status;
+    };
+    const std::vector<std::string> allowed{"Gaming-PC."};
+    for (const char *bound : {"127.0.0.1", "127.8.9.10", "::1", "0:0::1"}) {
+        serving.hostCheck = hostCheckFor(bound, allowed);
+        for (const char *host : {"localhost", "LocalHost:9100", "localhost.", "127.0.0.1", "127.1.2.3:80",
+                                 "[::1]", "[::1]:9100", "[0:0:0:0:0:0:0:1]", "gaming-pc", "GAMING-PC.:9100"})
+            EXPECT_EQ(status(host), 200u) << bound << " " << host;
+        for (const char *host : {"evil.example", "evil.example:9100", "localhost.evil.example",
+                                 "127.0.0.1.evil", "128.0.0.1", "127.0.0", "[::2]", "[1::]", "[::1", "[::1]x",
+                                 "::1", "localhost:x", "", "gaming-pc..", "gaming-pc.example"})
+            EXPECT_EQ(status(host), 403u) << bound << " " << host;
+        EXPECT_EQ(status(std::nullopt), 403u) << bound;
+    }
+    // Refused before any route, with a line that says what to do.
+    const Response refused = answer(serving, {"POST", "/nowhere", {}, {{"Host", "evil.example"}}}, {});
+    EXPECT_EQ(refused.status, 403u);
+    EXPECT_EQ(refused.contentType, "text/plain; charset=utf-8");
+    EXPECT_NE(refused.body.find("--allow-host"), std::string::npos) << refused.body;
+
+    // Bound to another address, any name is answered unless names are allowed.
+    serving.hostCheck = hostCheckFor("0.0.0.0", {});
+    EXPECT_EQ(status("evil.example"), 200u);
+    EXPECT_EQ(status(std::nullopt), 200u);
+    serving.hostCheck = hostCheckFor("192.0.2.7", allowed);
+    EXPECT_EQ(status("gaming-pc:9100"), 200u);
+    EXPECT_EQ(status("localhost"), 200u);
+    EXPECT_EQ(status("192.0.2.7"), 403u);
 }
 
 }  // namespace

@@ -1,8 +1,12 @@
 #include "recorded.h"
 #include "table.h"
+#include "units.h"
 #include "utf8.h"
 
 #include <gtest/gtest.h>
+
+#include <array>
+#include <initializer_list>
 
 namespace {
 
@@ -23,7 +27,7 @@ TEST(RenderTable, GroupsReadingsUnderTheirSensorHeadingInAlignedColumns)
         {"dead sensor", true, {}},
         {"syst\xc3\xa8me \xff", false, {{"Fan\n1", "fan", "-nan"}}},
     };
-    EXPECT_EQ(renderTable(recorded({snapshot}), "Snapshot of 2024-05-01 12:00:00"),
+    EXPECT_EQ(renderTable(recorded({snapshot}), "Snapshot of 2024-05-01 12:00:00", false),
               "Snapshot of 2024-05-01 12:00:00: 3 sensors, 3 readings\n"
               "\n"
               "  label     type         value        min          max          average\n"
@@ -34,7 +38,7 @@ TEST(RenderTable, GroupsReadingsUnderTheirSensorHeadingInAlignedColumns)
               "  (no valid reading)\n"
               "syst\xc3\xa8me \\xff\n"
               "  Fan\\x0a1  fan          -nan         -            -            -\n");
-    EXPECT_EQ(renderTable({}, "Snapshot of 12:00"),
+    EXPECT_EQ(renderTable({}, "Snapshot of 12:00", false),
               "Snapshot of 12:00: 0 sensors, 0 readings\n\n(no sensors)\n");
 }
 
@@ -47,7 +51,7 @@ TEST(TableStatistics, FollowEachReadingApartSkipNonFiniteValuesAndResetWhenARead
     EXPECT_TRUE(readings.times.values.empty());
     EXPECT_TRUE(readings.readings.at(0).values.values.empty());
     // The second reading with the same label keeps its own statistics.
-    EXPECT_EQ(renderTable(readings, "Now"),
+    EXPECT_EQ(renderTable(readings, "Now", false),
               "Now: 1 sensor, 2 readings\n"
               "\n"
               "  label  type         value      min        max        average\n"
@@ -61,9 +65,41 @@ TEST(TableStatistics, FollowEachReadingApartSkipNonFiniteValuesAndResetWhenARead
     without.sensors[0].readings.pop_back();
     recordSnapshot(readings, without, {}, false);
     recordSnapshot(readings, cpu("30.000000", "60.000000"), {}, false);
-    EXPECT_NE(renderTable(readings, "Now")
+    EXPECT_NE(renderTable(readings, "Now", false)
                   .find("  Core   temperature  60.000000  60.000000  60.000000  60.000000\n"),
               std::string::npos);
+}
+
+TEST(Units, ShowEachTypeInItsUnitRoundedAndWhatIsNoFiniteNumberAsItComes)
+{
+    // The type, the published value, and how it is shown.
+    for (const auto &[type, published, shown] :
+         std::initializer_list<std::array<const char *, 3>>{{"temperature", "41.260000", "41.3 \u00b0C"},
+                                                            {"voltage", "1.356400", "1.356 V"},
+                                                            {"fan", "1158.506000", "1159 RPM"},
+                                                            {"fan", "-0.400000", "0 RPM"},
+                                                            {"current", "38.500000", "38.500 A"},
+                                                            {"power", "62.460000", "62.5 W"},
+                                                            {"clock", "4449.600000", "4450 MHz"},
+                                                            {"usage", "17.540000", "17.5 %"},
+                                                            {"other", "14250.500000", "14250.5"},
+                                                            {"other", "3.000000", "3"},
+                                                            {"a type of its own", "-0.250000", "-0.25"},
+                                                            {"temperature", "nan", "nan"},
+                                                            {"voltage", "-nan(ind)", "-nan(ind)"},
+                                                            {"fan", "inf", "inf"},
+                                                            {"power", "-inf", "-inf"},
+                                                            {"clock", "nan(snan)", "nan(snan)"},
+                                                            {"usage", "no number", "no number"}})
+        EXPECT_EQ(shownValue(type, published), shown) << type << ' ' << published;
+
+    // The table's statistics follow the same rule.
+    Snapshot slow;
+    slow.sensors = {{"board", false, {{"Fan", "fan", "1158.506000"}}}};
+    Snapshot fast = slow;
+    fast.sensors[0].readings[0].value = "1200.000000";
+    EXPECT_TRUE(renderTable(recorded({slow, fast}), "Now", true)
+                    .ends_with("\n  Fan    fan   1200 RPM  1159 RPM  1200 RPM  1179 RPM\n"));
 }
 
 TEST(Printable, EscapesWhatATerminalCannotShow)

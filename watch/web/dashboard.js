@@ -19,6 +19,8 @@ const readings = new Map();
 // Reading type -> {type, ids, times, values: Map id -> numbers, plot, box, sequence}.
 const charts = new Map();
 const picked = new Set();
+// Reading type -> unit symbol, as sensor-watch sends them (none with --no-units).
+let units = {};
 let layout = "";
 let shownSequence = -1;
 let drawScheduled = false;
@@ -200,6 +202,7 @@ function updateText(node, text) {
 }
 
 function applySnapshot(snapshot) {
+  units = snapshot.units || {};
   const key = snapshot.sensors
     .map((sensor) => `${sensor.name}\u0000${sensor.readings.map((reading) => reading.id).join(",")}`)
     .join("\u0001");
@@ -215,10 +218,16 @@ function applySnapshot(snapshot) {
       ++count;
       const reading = readings.get(entry.id);
       if (!reading) continue;
-      updateText(reading.cells.value, formatted(entry.number, entry.value));
-      updateText(reading.cells.min, formatted(entry.min, "-"));
-      updateText(reading.cells.max, formatted(entry.max, "-"));
-      updateText(reading.cells.average, formatted(entry.average, "-"));
+      // The texts in the type's unit that sensor-watch sends; with --no-units
+      // it sends none, and the numbers are rounded here.
+      const shown = entry.shown || {
+        value: formatted(entry.number, entry.value),
+        min: formatted(entry.min, null),
+        max: formatted(entry.max, null),
+        average: formatted(entry.average, null),
+      };
+      updateText(reading.cells.value, shown.value);
+      for (const name of ["min", "max", "average"]) updateText(reading.cells[name], shown[name] ?? "-");
       if (advanced) {
         reading.spark.push(entry.number);
         if (reading.spark.length > sparkPoints) reading.spark.shift();
@@ -261,7 +270,7 @@ function chartFor(type) {
   if (!chart) {
     const box = element("div", "chart");
     box.dataset.type = type;
-    box.append(element("h3", "", type));
+    box.append(element("h3", "", units[type] ? `${type} (${units[type]})` : type));
     document.getElementById("charts").append(box);
     chart = { type, ids: [], times: [], values: new Map(), plot: null, box, sequence: -1 };
     charts.set(type, chart);
