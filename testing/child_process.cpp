@@ -175,6 +175,36 @@ bool eventually(std::chrono::steady_clock::duration limit, const std::function<b
     return true;
 }
 
+Running::Running(const std::vector<std::string> &command, ChildOptions options)
+{
+    options.mergeErrors = true;
+    child = startChild(command, options);
+}
+
+void Running::drain()
+{
+    output += readAvailable(child, std::chrono::milliseconds(10));
+}
+
+ChildOutcome Running::stop(int signal)
+{
+    if (child.pid < 0)
+        return {};
+    kill(child.pid, signal);
+    ChildOutcome outcome = finishChild(child, std::chrono::seconds(10));
+    outcome.output.insert(0, output);
+    return outcome;
+}
+
+int awaitServingPort(Running &watch, std::chrono::milliseconds timeout)
+{
+    const std::string announced = "serving http://127.0.0.1:";
+    if (!awaitOutput(watch.child, watch.output, "/metrics\n", timeout))
+        return 0;
+    const std::size_t at = watch.output.find(announced);
+    return at == std::string::npos ? 0 : std::atoi(watch.output.c_str() + at + announced.size());
+}
+
 ScratchDirectory::ScratchDirectory()
 {
     std::string pattern = (std::filesystem::temp_directory_path() / "sensor-bridge-test-XXXXXX").string();

@@ -10,6 +10,8 @@
 #include <string_view>
 #include <vector>
 
+#include <csignal>
+
 #include <sys/types.h>
 
 struct ChildProcess {
@@ -62,6 +64,27 @@ struct StopAtExit {
     ChildProcess &child;
     ~StopAtExit() { stopChild(child); }
 };
+
+// A child that ends with the test however the test ends: asked to stop with
+// SIGTERM first, so that sensor-watch removes a block it made, and killed if
+// it takes long. Its output and errors are kept together.
+struct Running {
+    explicit Running(const std::vector<std::string> &command, ChildOptions options = {});
+    ~Running() { stop(SIGTERM); }
+    Running(const Running &) = delete;
+    Running &operator=(const Running &) = delete;
+    // Reads what the child wrote meanwhile, so that a chatty child never
+    // blocks on a full pipe.
+    void drain();
+    ChildOutcome stop(int signal);
+    ChildProcess child;
+    std::string output;
+};
+
+// The port in sensor-watch --serve's first line ("serving
+// http://127.0.0.1:PORT/metrics"), once the child has printed it; 0 when it
+// did not within the time.
+int awaitServingPort(Running &watch, std::chrono::milliseconds timeout);
 
 // A fresh directory under the system's temporary directory, removed with its
 // contents when the value is destroyed.

@@ -21,6 +21,7 @@
 #include "testing/golden.h"
 #include "testing/installation.h"
 #include "testing/platform.h"
+#include "testing/scenarios.h"
 #include "testing/wine.h"
 
 namespace {
@@ -28,11 +29,6 @@ namespace {
 namespace fs = std::filesystem;
 using namespace std::chrono_literals;
 using Clock = std::chrono::steady_clock;
-
-// One drifting reading is all it takes to see the block change.
-constexpr std::string_view driftingScenario = "sensor \"CPU\"\n"
-                                              "reading temperature \"Core 0\" 40 drift 5\n"
-                                              "reading clock \"Core 0\" 3600\n";
 
 class Bridge : public testing::TestWithParam<const Platform *> {
   protected:
@@ -245,35 +241,6 @@ TEST_P(Bridge, RefreshesTheBlockFromOneSecondOnAndKeepsRewritingIt)
     }
     EXPECT_GE(snapshots, 3) << shown;
 }
-
-// Names, labels and values that exercise the escapes and every value form.
-constexpr std::string_view hostileScenario = R"(sensor "CPU \xB0C Caf\xC3\xA9 \xF0\x9F\x98\x80"
-reading temperature "Core \"0\"\\\t" 45.5
-reading temperature "\xB0C" -0.0
-reading voltage "tiny" -1e-9
-reading voltage "half" -0.5
-reading fan "big" 1e300
-reading fan "zero" 0
-reading other "inf" inf
-reading other "-inf" -inf
-reading other "nan" nan
-reading other "-nan" bits:fff8000000000001
-reading other "ind" bits:fff8000000000000
-reading other "snan" bits:7ff4000000000000
-reading other "-snan" bits:fff4000000000000
-reading clock @1023 "Last \x7f\x01" 4500.1234565
-sensor "GPU"
-reading usage "replaced" 1
-sensor "gpu"
-reading usage "twin" 1
-reading usage "twin" 2
-sensor "Dead \xFF\xFE"
-reading power "gone" 1 invalid
-sensor ""
-reading current "" 0.25
-sensor fill "N"
-reading current fill "L" 0.5
-)";
 
 // Both platforms write the block of the golden file, and so the same block
 // byte for byte: the header, the raw name lines, the escaped text, and zeros
