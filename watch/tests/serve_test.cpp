@@ -1,6 +1,7 @@
 // The serve mode as whole processes on the loopback interface: the built
 // sensor-watch, the bridge with the simulated library, and a real Prometheus
-// server.
+// server. How a snapshot goes stale, natively and under Wine, is in
+// platform_serve_test.cpp.
 #include "block_reader.h"
 #include "block_writer.h"
 #include "http_client.h"
@@ -35,59 +36,11 @@ namespace {
 using namespace std::chrono_literals;
 using Clock = std::chrono::steady_clock;
 
-// A child process that ends with the test however the test ends: asked to
-// stop first, so that sensor-watch removes its block, and killed if it takes
-// long.
-struct Running {
-    explicit Running(const std::vector<std::string> &arguments, std::vector<std::string> environment = {})
-    {
-        ChildOptions options;
-        options.mergeErrors = true;
-        options.environment = std::move(environment);
-        child = startChild(arguments, options);
-    }
-    ~Running() { stop(SIGTERM); }
-    Running(const Running &) = delete;
-    Running &operator=(const Running &) = delete;
-
-    // Reads what the child wrote meanwhile, so that a chatty child never
-    // blocks on a full pipe.
-    void drain() { output += readAvailable(child, 10ms); }
-
-    ChildOutcome stop(int signal)
-    {
-        if (child.pid < 0)
-            return {};
-        kill(child.pid, signal);
-        ChildOutcome outcome = finishChild(child, 10s);
-        outcome.output.insert(0, output);
-        return outcome;
-    }
-
-    ChildProcess child;
-    std::string output;
-};
-
-// sensor-watch --serve with the port left to the system, once it has announced
-// the port and made or opened the block.
+// sensor-watch --serve with the port left to the system, once it has
+// announced the port and made or opened the block.
 struct ServingWatch : Running {
-    ServingWatch() : Running({SENSOR_WATCH, "--serve", "0"})
-    {
-        const std::string announced = "serving http://127.0.0.1:";
-        if (awaitOutput(child, output, "/metrics\n", 10s) && output.find(announced) != std::string::npos)
-            port = std::atoi(output.c_str() + output.find(announced) + announced.size());
-    }
+    ServingWatch() : Running({SENSOR_WATCH, "--serve", "0"}) { port = awaitServingPort(*this, 10s); }
     int port = 0;
-};
-
-// A file in a scratch directory of its own.
-struct TextFile {
-    TextFile(const std::string &name, std::string_view text) : path((directory.path / name).string())
-    {
-        std::ofstream(path) << text;
-    }
-    ScratchDirectory directory;
-    std::string path;
 };
 
 std::size_t readingCount(const std::string &body)
@@ -160,53 +113,6 @@ class ServeProcess : public testing::Test {
     void SetUp() override { removeObject(objectName); }
     void TearDown() override { EXPECT_FALSE(blockExists()) << "sensor-watch left the block behind"; }
 };
-
-TEST_F(ServeProcess, ServesTheLastGoodSnapshotUntilItGoesStale)
-{
-    ServingWatch watcher;
-    ASSERT_GT(watcher.port, 0) << watcher.output;
-    EXPECT_EQ(sample(get(watcher.port), "sensor_bridge_snapshot_fresh"), "0");
-    // A second sensor-watch on the same port fails before it touches the block.
-    ChildOptions options;
-    options.mergeErrors = true;
-    const std::string port = std::to_string(watcher.port);
-    const ChildOutcome second = runChild({SENSOR_WATCH, "--serve", "127.0.0.1:" + port}, options, 10s);
-    EXPECT_EQ(second.exitCode, 1);
-    EXPECT_EQ(second.output, "sensor-watch: cannot listen on 127.0.0.1 port " + port + "\n");
-    ASSERT_TRUE(blockExists());
-
-    // The reading drifts, so the block changes with every refresh. A busy
-    // machine can hold up the bridge's first refreshes for a while.
-    const TextFile scenario("scenario", "sensor \"cpu\"\nreading temperature \"Core 0\" 41 drift 5\n");
-    Running bridge({SENSOR_BRIDGE}, {"HWINFO_SIM_SCENARIO=" + scenario.path});
-    std::string body;
-    ASSERT_TRUE(eventually(60s, [&] {
-        body = get(watcher.port);
-        return sample(body, "sensor_bridge_snapshot_fresh") == "1";
-    })) << body;
-    const std::size_t readings = readingCount(body);
-    EXPECT_EQ(readings, 1u);
-
-    // The bridge dies in the middle of a refresh: the last good snapshot stays
-    // and ages until it is stale.
-    bridge.stop(SIGKILL);
-    publish("cpu\n", R"({"cpu":[{"Core 0":{"type":"temperature","value":"4)");
-    ASSERT_TRUE(eventually(30s, [&] {
-        body = get(watcher.port);
-        return sample(body, "sensor_bridge_snapshot_fresh") == "0";
-    })) << body;
-    EXPECT_EQ(readingCount(body), readings);
-    const double age = std::atof(sample(body, "sensor_bridge_snapshot_age_seconds").c_str());
-    EXPECT_GT(age, 5);
-    const double timestamp = std::atof(sample(body, "sensor_bridge_snapshot_timestamp_seconds").c_str());
-    const double now =
-        std::chrono::duration<double>(std::chrono::system_clock::now().time_since_epoch()).count();
-    EXPECT_NEAR(now - timestamp, age, 0.5);
-
-    const ChildOutcome outcome = watcher.stop(SIGINT);
-    EXPECT_TRUE(outcome.exited);
-    EXPECT_EQ(outcome.exitCode, 0) << outcome.output;
-}
 
 TEST_F(ServeProcess, AnswersOnlyGetAndHeadOfMetricsAndBoundsTheRequest)
 {
@@ -312,7 +218,9 @@ reading other "Nothing" nan
 sensor "GPU"
 reading power "Caf\xE9" 1.5
 )");
-    Running bridge({SENSOR_BRIDGE}, {"HWINFO_SIM_SCENARIO=" + scenario.path});
+    ChildOptions options;
+    options.environment = {"HWINFO_SIM_SCENARIO=" + scenario.path};
+    Running bridge({SENSOR_BRIDGE}, options);
     PrometheusServer prometheus(watcher.port);
     ASSERT_GT(prometheus.port, 0);
 
@@ -350,10 +258,10 @@ reading power "Caf\xE9" 1.5
     ASSERT_FALSE(promtool.empty()) << "prometheus is installed, promtool is not";
     const std::string scrape = get(watcher.port);
     ASSERT_EQ(readingCount(scrape), 7u) << scrape;
-    ChildOptions options;
-    options.keepInputOpen = true;
-    options.mergeErrors = true;
-    ChildProcess lint = startChild({promtool, "check", "metrics"}, options);
+    ChildOptions lintOptions;
+    lintOptions.keepInputOpen = true;
+    lintOptions.mergeErrors = true;
+    ChildProcess lint = startChild({promtool, "check", "metrics"}, lintOptions);
     ASSERT_EQ(write(lint.input, scrape.data(), scrape.size()), static_cast<ssize_t>(scrape.size()));
     closeInput(lint);
     const ChildOutcome linted = finishChild(lint, 60s);

@@ -1,0 +1,160 @@
+// sensor-watch --serve beside the bridge and the simulated library, natively
+// and as the Windows build under Wine, scraped from here over loopback: the
+// last good snapshot, fresh while the bridge publishes and stale once it is
+// killed, and a block that someone else made, attached to and left as it is.
+#include "block_writer.h"
+#include "http_client.h"
+#include "testing/child_process.h"
+#include "testing/platform.h"
+#include "testing/scenarios.h"
+
+#include <gtest/gtest.h>
+#include <json/json.h>
+
+#include <chrono>
+#include <cstdlib>
+#include <deque>
+#include <filesystem>
+#include <sstream>
+#include <string>
+#include <vector>
+
+namespace {
+
+namespace fs = std::filesystem;
+using namespace std::chrono_literals;
+
+class Serve : public testing::TestWithParam<const Platform *> {
+  protected:
+    void SetUp() override
+    {
+        if (!platform().ready())
+            GTEST_SKIP() << "needs Wine and the Windows build in " << platform().bin;
+        // A block left over from an interrupted run would look like
+        // sensor-watch's own before it has made it.
+        if (!platform().viaWine)
+            removeObject(objectName);
+    }
+    void TearDown() override
+    {
+        children.clear();
+        if (!platform().viaWine) {
+            EXPECT_FALSE(blockExists()) << "sensor-watch left the block behind";
+        }
+    }
+    const Platform &platform() const { return *GetParam(); }
+    Running &start(std::string_view program, std::vector<std::string> arguments = {})
+    {
+        return children.emplace_back(
+            platform().command(platform().program(program), std::move(arguments)),
+            platform().options({"HWINFO_SIM_SCENARIO=" + platform().path(scenario.path)}));
+    }
+    // Starts sensor-watch --serve on a free port with the arguments given;
+    // returns the port once it serves, or 0.
+    int startServing(std::vector<std::string> arguments = {})
+    {
+        arguments.insert(arguments.begin(), {"--serve", "0"});
+        return awaitServingPort(start("sensor-watch", std::move(arguments)), 120s);
+    }
+    static bool awaitFresh(int port, const std::string &fresh, std::string &body)
+    {
+        return eventually(120s, [&] {
+            body = get(port);
+            return sample(body, "sensor_bridge_snapshot_fresh") == fresh;
+        });
+    }
+    const TextFile scenario{"scenario", driftingScenario};
+    std::deque<Running> children;  // keeps references valid as it grows
+};
+
+TEST_P(Serve, TheLastGoodSnapshotFreshUntilTheBridgeIsKilledThenStale)
+{
+    const int port = startServing();
+    ASSERT_GT(port, 0);
+    EXPECT_EQ(sample(get(port), "sensor_bridge_snapshot_fresh"), "0");
+    // A second sensor-watch on the same port fails before it touches the block.
+    ChildOptions options = platform().options();
+    options.mergeErrors = true;
+    const std::string address = "127.0.0.1:" + std::to_string(port);
+    const ChildOutcome second =
+        runChild(platform().command(platform().program("sensor-watch"), {"--serve", address}), options, 120s);
+    EXPECT_EQ(second.exitCode, 1);
+    EXPECT_EQ(second.output, platform().lines("sensor-watch: cannot listen on 127.0.0.1 port " +
+                                              std::to_string(port) + "\n"));
+
+    Running &bridge = start("sensor-bridge");
+    std::string body;
+    ASSERT_TRUE(awaitFresh(port, "1", body)) << body;
+    EXPECT_NE(
+        body.find("sensor_bridge_reading{sensor=\"cpu\",label=\"Core 0\",type=\"temperature\",index=\"0\"} "),
+        std::string::npos)
+        << body;
+    // The page, with the charting library, and the snapshot's readings.
+    const HttpAnswer page = request(port, "GET", "/");
+    EXPECT_EQ(page.status, 200);
+    EXPECT_NE(page.body.find("<title>sensor-bridge readings</title>"), std::string::npos);
+    EXPECT_NE(page.body.find("uPlot"), std::string::npos);
+    Json::Value snapshot;
+    std::istringstream stream(get(port, "/api/snapshot"));
+    ASSERT_TRUE(Json::parseFromStream(Json::CharReaderBuilder(), stream, &snapshot, nullptr));
+    EXPECT_EQ(snapshot["sensors"][0]["name"].asString(), "cpu");
+    EXPECT_EQ(snapshot["sensors"][0]["readings"][0]["label"].asString(), "Core 0");
+
+    // The bridge dies, natively in the middle of a refresh: the last good
+    // snapshot stays and ages until it is stale.
+    bridge.stop(SIGKILL);
+    if (!platform().viaWine)
+        publish("cpu\n", R"({"cpu":[{"Core 0":{"type":"temperature","value":"4)");
+    ASSERT_TRUE(awaitFresh(port, "0", body)) << body;
+    EXPECT_NE(body.find("sensor_bridge_reading{sensor=\"cpu\""), std::string::npos) << body;
+    const double age = std::atof(sample(body, "sensor_bridge_snapshot_age_seconds").c_str());
+    EXPECT_GT(age, 5);
+    const double timestamp = std::atof(sample(body, "sensor_bridge_snapshot_timestamp_seconds").c_str());
+    const double now =
+        std::chrono::duration<double>(std::chrono::system_clock::now().time_since_epoch()).count();
+    EXPECT_NEAR(now - timestamp, age, 1);
+    EXPECT_NE(get(port, "/api/status").find("\"fresh\":false"), std::string::npos);
+}
+
+TEST_P(Serve, AttachesToABlockThatExistsAndLeavesIt)
+{
+    // The first sensor-watch makes a 2 MiB block, as the consumer might, and
+    // the bridge publishes into it.
+    const int port = startServing({"--size", "2097152"});
+    ASSERT_GT(port, 0);
+    start("sensor-bridge");
+    std::string body;
+    ASSERT_TRUE(awaitFresh(port, "1", body)) << body;
+
+    // A second one opens it as it is, and takes a new snapshot from it.
+    ScratchDirectory dump;
+    ChildOptions options = platform().options();
+    options.mergeErrors = true;
+    const ChildOutcome outcome =
+        runChild(platform().command(platform().program("sensor-watch"),
+                                    {"--once", "--dump", platform().path(dump.path / "block.bin"),
+                                     "--timeout", "60", "--size", "65536"}),
+                 options, 120s);
+    EXPECT_TRUE(outcome.exited);
+    EXPECT_EQ(outcome.exitCode, 0) << outcome.output;
+    EXPECT_NE(
+        outcome.output.find("sensor-watch: attached to the existing block shareMemory_QORAInfo (2097152 "
+                            "bytes), which stays as it is"),
+        std::string::npos)
+        << outcome.output;
+    std::error_code error;
+    EXPECT_EQ(fs::file_size(dump.path / "block.bin", error), 2097152u);
+
+    // The block outlives the second sensor-watch: the bridge goes on
+    // publishing into it, and the first one goes on seeing new snapshots.
+    const std::string before = sample(get(port), "sensor_bridge_snapshot_timestamp_seconds");
+    ASSERT_TRUE(eventually(120s, [&] {
+        body = get(port);
+        const std::string now = sample(body, "sensor_bridge_snapshot_timestamp_seconds");
+        return !now.empty() && now != before && sample(body, "sensor_bridge_snapshot_fresh") == "1";
+    })) << body;
+}
+
+INSTANTIATE_TEST_SUITE_P(OnEachPlatform, Serve, testing::ValuesIn(platforms()), platformName);
+
+}  // namespace
