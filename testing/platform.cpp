@@ -2,6 +2,8 @@
 
 #include "testing/wine.h"
 
+#include <sys/mman.h>
+
 namespace fs = std::filesystem;
 
 fs::path Platform::program(std::string_view programName) const
@@ -79,4 +81,16 @@ std::vector<const Platform *> platforms()
 std::string platformName(const testing::TestParamInfo<const Platform *> &info)
 {
     return info.param->name;
+}
+
+void PlatformTest::SetUp()
+{
+    if (!platform().ready())
+        GTEST_SKIP() << "needs Wine and the Windows build in " << platform().bin;
+}
+
+void PlatformTest::forgetBlock() const
+{
+    if (!platform().viaWine)
+        shm_unlink("/shareMemory_QORAInfo");
 }

@@ -48,3 +48,15 @@ std::vector<const Platform *> platforms();
 
 // Names a parameterised test after its platform.
 std::string platformName(const testing::TestParamInfo<const Platform *> &info);
+
+// A suite that checks one behaviour on each platform; it skips where the
+// platform cannot run here. A suite's own SetUp calls this one first and
+// returns when the test is skipped.
+class PlatformTest : public testing::TestWithParam<const Platform *> {
+  protected:
+    void SetUp() override;
+    const Platform &platform() const { return *GetParam(); }
+    // Natively, removes the block that a killed sensor-watch left behind;
+    // under Wine a block goes with its last handle.
+    void forgetBlock() const;
+};

@@ -30,25 +30,18 @@ namespace fs = std::filesystem;
 using namespace std::chrono_literals;
 using Clock = std::chrono::steady_clock;
 
-class Bridge : public testing::TestWithParam<const Platform *> {
+class Bridge : public PlatformTest {
   protected:
     void SetUp() override
     {
-        if (!platform().ready())
-            GTEST_SKIP() << "needs Wine and the Windows build in " << platform().bin;
-        forgetNativeBlock();
+        PlatformTest::SetUp();
+        forgetBlock();
     }
     void TearDown() override
     {
         for (ChildProcess &child : children)
             stopChild(child);
-        forgetNativeBlock();
-    }
-    // A native sensor-watch that was killed leaves its block behind.
-    void forgetNativeBlock() const
-    {
-        if (!platform().viaWine)
-            shm_unlink("/shareMemory_QORAInfo");
+        forgetBlock();
     }
     // Whether a block of that size is there for the program. Natively the
     // object shows in /dev/shm. Under Wine a second sensor-watch attaches to
@@ -70,7 +63,6 @@ class Bridge : public testing::TestWithParam<const Platform *> {
         return said.find("attached to the existing block shareMemory_QORAInfo (" + size + " bytes)") !=
                std::string::npos;
     }
-    const Platform &platform() const { return *GetParam(); }
     fs::path bridge() const { return platform().program("sensor-bridge"); }
     fs::path watch() const { return platform().program("sensor-watch"); }
     std::string lines(std::string_view text) const { return platform().lines(text); }
@@ -189,7 +181,7 @@ TEST_P(Bridge, EndsWithoutPauseWhenTheBlockIsMissingOrSmall)
         outcome = run(bridge(), {}, true);
         EXPECT_EQ(outcome.output, expected) << size;
         stopChild(owner);
-        forgetNativeBlock();
+        forgetBlock();
     }
 }
 

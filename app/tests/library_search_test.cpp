@@ -17,15 +17,14 @@ namespace {
 namespace fs = std::filesystem;
 using namespace std::chrono_literals;
 
-class LibrarySearch : public testing::TestWithParam<const Platform *> {
+class LibrarySearch : public PlatformTest {
   protected:
     void SetUp() override
     {
-        if (!platform().ready())
-            GTEST_SKIP() << "needs Wine and the Windows build in " << platform().bin;
-        current.emplace(fs::path{}, platform().library("none"));
+        PlatformTest::SetUp();
+        if (!IsSkipped())
+            current.emplace(fs::path{}, platform().library("none"));
     }
-    const Platform &platform() const { return *GetParam(); }
     fs::path bridge() const { return platform().program("sensor-bridge"); }
 
     // Whether the installed program bound a library, started in a folder

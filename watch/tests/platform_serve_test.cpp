@@ -24,16 +24,14 @@ namespace {
 namespace fs = std::filesystem;
 using namespace std::chrono_literals;
 
-class Serve : public testing::TestWithParam<const Platform *> {
+class Serve : public PlatformTest {
   protected:
+    // A block left over from an interrupted run would look like
+    // sensor-watch's own before it has made it.
     void SetUp() override
     {
-        if (!platform().ready())
-            GTEST_SKIP() << "needs Wine and the Windows build in " << platform().bin;
-        // A block left over from an interrupted run would look like
-        // sensor-watch's own before it has made it.
-        if (!platform().viaWine)
-            removeObject(objectName);
+        PlatformTest::SetUp();
+        forgetBlock();
     }
     void TearDown() override
     {
@@ -42,7 +40,6 @@ class Serve : public testing::TestWithParam<const Platform *> {
             EXPECT_FALSE(blockExists()) << "sensor-watch left the block behind";
         }
     }
-    const Platform &platform() const { return *GetParam(); }
     Running &start(std::string_view program, std::vector<std::string> arguments = {})
     {
         return children.emplace_back(
