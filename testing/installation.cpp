@@ -1,5 +1,7 @@
 #include "testing/installation.h"
 
+#include <fstream>
+#include <iterator>
 #include <vector>
 
 #include <gtest/gtest.h>
@@ -15,6 +17,12 @@ Installation::Installation(const fs::path &programFile, const fs::path &library)
     }
     if (!library.empty())
         fs::copy_file(library, directory.path / "HWiNFO64.dll");
+}
+
+std::string contents(const fs::path &file)
+{
+    std::ifstream stream(file, std::ios::binary);
+    return {std::istreambuf_iterator<char>(stream), std::istreambuf_iterator<char>()};
 }
 
 fs::path unpackPackage(const fs::path &package, const fs::path &into)

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <filesystem>
+#include <string>
 
 #include "testing/child_process.h"
 
@@ -14,6 +15,9 @@ struct Installation {
     ScratchDirectory directory;
     std::filesystem::path program;  // the copy
 };
+
+// A file's whole contents, or nothing when it cannot be read.
+std::string contents(const std::filesystem::path &file);
 
 // Unpacks a release package into the empty folder and returns the one folder
 // it holds, named like the package.

@@ -6,9 +6,9 @@
 
 namespace fs = std::filesystem;
 
-fs::path Platform::program(std::string_view programName) const
+fs::path Platform::program(std::string_view programName, const fs::path &folder) const
 {
-    return bin / (std::string(programName) + (viaWine ? ".exe" : ""));
+    return folder / (std::string(programName) + (viaWine ? ".exe" : ""));
 }
 
 fs::path Platform::library(std::string_view variant) const

@@ -23,8 +23,10 @@ struct Platform {
     std::string pausePrompt;
     std::string afterKey;
 
-    // A program of the build, by its name without extension.
-    std::filesystem::path program(std::string_view name) const;
+    // A program of the build, or of another folder, by its name without
+    // extension.
+    std::filesystem::path program(std::string_view programName) const { return program(programName, bin); }
+    std::filesystem::path program(std::string_view programName, const std::filesystem::path &folder) const;
     // The simulated library, or a variant of it that lacks some entry points
     // ("without-360", "none").
     std::filesystem::path library(std::string_view variant = {}) const;

@@ -84,35 +84,27 @@ class Bridge : public PlatformTest {
         options.keepInputOpen = keepInputOpen;
         return runChild(platform().command(program), options, 120s);
     }
-    // Starts the program and waits until the reader, a sensor-watch started
-    // just before, prints what it took from the program's first refresh. The
-    // reader may not have made the block yet when the program starts; such a
-    // start ends with the program's error line and is tried again. The
-    // reader's output goes into shown, the program's into startOutput, and
-    // the moment of the start that published into started.
+    // Starts the program once the reader, a sensor-watch started just
+    // before, has made the block, and waits until the reader prints what it
+    // took from the program's first refresh. The reader's output goes into
+    // shown, the program's into startOutput, and the moment of the start
+    // into started.
     ChildProcess &startPublishing(ChildProcess &reader, std::string &shown,
                                   std::vector<std::string> environment = {})
     {
-        for (int attempt = 0;; ++attempt) {
-            started = Clock::now();
-            ChildProcess &program = start(bridge(), {}, environment);
-            startOutput.clear();
-            const auto deadline = Clock::now() + 120s;
-            while (Clock::now() < deadline && startOutput.find("error!") == std::string::npos) {
-                startOutput += readAvailable(program, 10ms);
-                shown += readAvailable(reader, 100ms);
-                if (!shown.empty()) {
-                    startOutput += readAvailable(program, 100ms);
-                    return program;
-                }
-            }
-            stopChild(program);
-            if (attempt == 20) {
-                ADD_FAILURE() << "the program never published: " << startOutput;
-                return program;
-            }
-            std::this_thread::sleep_for(200ms);
-        }
+        EXPECT_TRUE(eventually(120s, [&] { return blockIsThere("1048576"); }));
+        started = Clock::now();
+        ChildProcess &program = start(bridge(), {}, std::move(environment));
+        startOutput.clear();
+        EXPECT_TRUE(eventually(120s,
+                               [&] {
+                                   startOutput += readAvailable(program, 10ms);
+                                   shown += readAvailable(reader, 100ms);
+                                   return !shown.empty();
+                               }))
+            << "the program never published: " << startOutput;
+        startOutput += readAvailable(program, 100ms);
+        return program;
     }
     std::deque<ChildProcess> children;  // keeps references valid as it grows
     std::string startOutput;

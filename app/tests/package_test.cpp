@@ -1,7 +1,8 @@
-// The release packages as a user gets them: unpacked into an empty folder,
-// checked against the checksums they carry, and run from there with the
-// simulated sensor library put beside the program, until the unpacked
-// sensor-watch has read a snapshot from the unpacked bridge.
+// The release packages as a user gets them, the tarball natively and the zip
+// under Wine: unpacked into an empty folder, checked against the checksums
+// they carry, and run from there with the simulated sensor library put
+// beside the program, until the unpacked sensor-watch has read a snapshot
+// from the unpacked bridge.
 #include <filesystem>
 #include <fstream>
 #include <iterator>
@@ -16,6 +17,7 @@
 
 #include "testing/child_process.h"
 #include "testing/installation.h"
+#include "testing/platform.h"
 #include "testing/wine.h"
 
 namespace {
@@ -30,12 +32,6 @@ std::set<std::string> filesIn(const fs::path &folder)
         if (entry.is_regular_file())
             files.insert(fs::relative(entry.path(), folder).string());
     return files;
-}
-
-std::string contents(const fs::path &file)
-{
-    std::ifstream stream(file, std::ios::binary);
-    return {std::istreambuf_iterator<char>(stream), std::istreambuf_iterator<char>()};
 }
 
 // SHA256SUMS names every other file of the package, and every digest matches
@@ -106,51 +102,44 @@ void expectSnapshot(const ChildOutcome &outcome)
     EXPECT_GE(document.size(), 10u) << "sensors of the simulated desktop PC";
 }
 
-TEST(Package, TarballRunsUnpacked)
+class Package : public PlatformTest {};
+
+TEST_P(Package, RunsUnpacked)
 {
-    const fs::path package = LINUX_PACKAGE;
+    const bool zip = platform().viaWine;
+    const fs::path package = zip ? windowsPackage() : fs::path(LINUX_PACKAGE);
     if (!fs::exists(package))
-        GTEST_SKIP() << "needs " << package << " (cpack --preset default)";
-    ScratchDirectory download;
-    const fs::path folder =
-        unpackChecked(package, download.path, {"bin/HWiNFO64.dll", "bin/sensor-watch", "bin/sensor-bridge"});
-
-    const fs::path bin = folder / "bin";
-    ChildOutcome version = runChild({(bin / "sensor-watch").string(), "--version"}, {}, 60s);
-    EXPECT_EQ(version.output, "sensor-watch " VERSION "\n");
-
-    // The libsensors-backed library reports this machine's sensors, if any;
-    // the simulated one reports the same ones every time.
-    fs::copy_file(SIMULATED_LIBRARY, bin / "HWiNFO64.dll", fs::copy_options::overwrite_existing);
-    expectSnapshot(readOneSnapshot({(bin / "sensor-watch").string(), "--once", "--json", "--timeout", "120"},
-                                   {(bin / "sensor-bridge").string()}, {}));
-}
-
-TEST(Package, ZipRunsUnpackedUnderWine)
-{
-    const fs::path package = windowsPackage();
-    if (!wineReady() || !fs::exists(package))
-        GTEST_SKIP() << "needs Wine and " << package << " (cpack --preset windows)";
+        GTEST_SKIP() << "needs " << package << " (cpack --preset " << (zip ? "windows" : "default") << ")";
     ScratchDirectory download;
     const fs::path folder = unpackChecked(
         package, download.path,
-        {"docs/windows.md", "sensor-bridge-launcher.exe", "sensor-bridge.exe", "sensor-watch.exe"});
-    EXPECT_NE(contents(folder / "README.md").find("docs/windows.md"), std::string::npos);
-    EXPECT_NE(contents(folder / "docs" / "windows.md").find("sensor-bridge-launcher.exe --install"),
-              std::string::npos);
+        zip ? std::set<std::string>{"docs/windows.md", "sensor-bridge-launcher.exe", "sensor-bridge.exe",
+                                    "sensor-watch.exe"}
+            : std::set<std::string>{"bin/HWiNFO64.dll", "bin/sensor-watch", "bin/sensor-bridge"});
+    if (zip) {
+        EXPECT_NE(contents(folder / "README.md").find("docs/windows.md"), std::string::npos);
+        EXPECT_NE(contents(folder / "docs" / "windows.md").find("sensor-bridge-launcher.exe --install"),
+                  std::string::npos);
+    }
 
-    const fs::path watch = folder / "sensor-watch.exe";
-    ChildOutcome version = runChild(underWine(watch, {"--version"}), wineOptions(), 60s);
-    EXPECT_EQ(version.output, "sensor-watch " VERSION "\r\n");
+    const fs::path bin = zip ? folder : folder / "bin";
+    const fs::path watch = platform().program("sensor-watch", bin);
+    ChildOutcome version = runChild(platform().command(watch, {"--version"}), platform().options(), 60s);
+    EXPECT_EQ(version.output, platform().lines("sensor-watch " VERSION "\n"));
 
-    fs::copy_file(windowsBin() / "HWiNFO64.dll", folder / "HWiNFO64.dll");
-    expectSnapshot(readOneSnapshot(underWine(watch, {"--once", "--json", "--timeout", "120"}),
-                                   underWine(folder / "sensor-bridge.exe"), wineOptions()));
+    // The tarball's libsensors-backed library reports this machine's sensors,
+    // if any; the simulated one reports the same ones every time.
+    fs::copy_file(platform().library(), bin / "HWiNFO64.dll", fs::copy_options::overwrite_existing);
+    expectSnapshot(readOneSnapshot(platform().command(watch, {"--once", "--json", "--timeout", "120"}),
+                                   platform().command(platform().program("sensor-bridge", bin)),
+                                   platform().options()));
 }
+
+INSTANTIATE_TEST_SUITE_P(OnEachPlatform, Package, testing::ValuesIn(platforms()), platformName);
 
 // The test command signs the zip's programs with a throwaway certificate:
 // each verifies against it, and one changed byte in a signed part breaks that.
-TEST(Package, ZipProgramsAreSigned)
+TEST(ZipPackage, ProgramsAreSignedWithTheGivenCertificate)
 {
     const fs::path certificate = SIGNING_CERTIFICATE;
     if (!fs::exists(windowsPackage()) || !fs::exists(certificate) || std::string(OSSLSIGNCODE).empty())

@@ -23,12 +23,6 @@ using namespace std::chrono_literals;
 const std::string shortPauses = "SENSOR_BRIDGE_LAUNCHER_SECOND_MS=100";
 const std::string runKey = "HKCU\\Software\\Microsoft\\Windows\\CurrentVersion\\Run";
 
-std::string contents(const fs::path &file)
-{
-    std::ifstream stream(file, std::ios::binary);
-    return {std::istreambuf_iterator<char>(stream), std::istreambuf_iterator<char>()};
-}
-
 std::size_t occurrences(std::string_view text, std::string_view part)
 {
     std::size_t count = 0;

@@ -4,6 +4,8 @@
 
 #include "tools/shared_memory/posix_shared_memory.h"
 
+#include <gtest/gtest.h>
+
 #include <cstddef>
 #include <string>
 #include <string_view>
@@ -19,3 +21,12 @@ bool blockExists();
 // Publishes like the bridge does: name lines and text first, then the zero
 // fill, and the header last. Does nothing while the object does not exist.
 void publish(std::string_view nameLines, std::string_view text);
+
+// A suite in which sensor-watch makes the block itself. A block left over from
+// an interrupted run would look like sensor-watch's own before it has made
+// it, and one left behind after is a fault.
+class OwnBlockTest : public testing::Test {
+  protected:
+    void SetUp() override { removeObject(objectName); }
+    void TearDown() override { EXPECT_FALSE(blockExists()) << "sensor-watch left the block behind"; }
+};

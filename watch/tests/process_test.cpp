@@ -40,13 +40,7 @@ ChildOutcome runWatch(const std::vector<std::string> &args, bool mergeErrors,
     return outcome;
 }
 
-class WatchProcess : public testing::Test {
-  protected:
-    // A block left over from an interrupted run would look like sensor-watch's
-    // own before it has made it.
-    void SetUp() override { removeObject(objectName); }
-    void TearDown() override { EXPECT_FALSE(blockExists()) << "sensor-watch left the block behind"; }
-};
+using WatchProcess = OwnBlockTest;
 
 TEST_F(WatchProcess, PrintsTheFirstValidSnapshotAsJson)
 {

@@ -106,13 +106,7 @@ Json::Value prometheusData(int port, const std::string &path)
     return document["data"];
 }
 
-class ServeProcess : public testing::Test {
-  protected:
-    // A block left over from an interrupted run would look like sensor-watch's
-    // own before it has made it.
-    void SetUp() override { removeObject(objectName); }
-    void TearDown() override { EXPECT_FALSE(blockExists()) << "sensor-watch left the block behind"; }
-};
+using ServeProcess = OwnBlockTest;
 
 TEST_F(ServeProcess, AnswersOnlyGetAndHeadOfMetricsAndBoundsTheRequest)
 {

@@ -28,6 +28,7 @@
 #include "entries.h"
 #include "find_program.h"
 #include "testing/child_process.h"
+#include "testing/installation.h"
 
 namespace {
 
@@ -390,16 +391,12 @@ TEST_F(FakeTree, PublishedBlockHoldsWhatSensorsPrints)
 
     // The program runs from a directory of its own, beside the library, and
     // sensor-watch creates the block before it starts.
-    ScratchDirectory installation;
-    fs::copy_file(SENSOR_BRIDGE, installation.path / "sensor-bridge");
-    fs::copy_file(HWMON_LIBRARY, installation.path / "HWiNFO64.dll");
+    const Installation installation(SENSOR_BRIDGE, HWMON_LIBRARY);
     // Waits are generous: on a busy machine the program's first refresh
     // comes late, as it yields the processor 1024 times for every chip.
     ChildProcess watch = startChild({SENSOR_WATCH, "--json", "--once", "--timeout", "240"});
-    const auto deadline = std::chrono::steady_clock::now() + 60s;
-    while (!fs::exists("/dev/shm/shareMemory_QORAInfo") && std::chrono::steady_clock::now() < deadline)
-        std::this_thread::sleep_for(50ms);
-    ChildProcess program = startChild({(installation.path / "sensor-bridge").string()});
+    eventually(60s, [] { return fs::exists("/dev/shm/shareMemory_QORAInfo"); });
+    ChildProcess program = startChild({installation.program.string()});
     const ChildOutcome published = finishChild(watch, 300s);
     kill(program.pid, SIGKILL);
     finishChild(program, 60s);
