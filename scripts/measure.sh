@@ -21,7 +21,7 @@ pids=()
 finish() {
   ((${#pids[@]})) && kill "${pids[@]}" 2>/dev/null || true
   wait 2>/dev/null || true
-  cat "$work/watch.err" >&2 2>/dev/null; rm -rf "$work"
+  rm -rf "$work"
 }
 trap finish EXIT
 
@@ -30,8 +30,10 @@ processor_ns() { cut -d' ' -f1 "/proc/$1/schedstat"; }
 resident_mib() { awk '/^VmRSS:/ { printf "%.1f", $2 / 1024 }' "/proc/$1/status"; }
 # Snapshots that sensor-watch has recorded: one for each refresh it saw.
 recorded() {
-  python3 -c 'import json, sys, urllib.request
-print(json.load(urllib.request.urlopen(sys.argv[1]))["sequence"])' "http://127.0.0.1:$1/api/status"
+  python3 -c 'import http.client, json, sys
+connection = http.client.HTTPConnection("127.0.0.1", int(sys.argv[1]))
+connection.request("GET", "/api/status")
+print(json.load(connection.getresponse())["sequence"])' "$1"
 }
 
 measure() {
@@ -41,7 +43,7 @@ measure() {
   pids+=("$watch")
   until grep -q '^serving ' "$work/watch.out"; do sleep 0.1; done
   local port
-  port=$(sed -E -n 's|^serving http://127.0.0.1:([0-9]+)/.*|\1|p' "$work/watch.out")
+  port=$(sed -E -n 's|^serving [a-z]+://127\.0\.0\.1:([0-9]+)/.*|\1|p' "$work/watch.out")
   HWINFO_SIM_SCENARIO=$scenario "$bin/sensor-bridge" </dev/null >/dev/null &
   local bridge=$!
   pids+=("$bridge")
