@@ -46,18 +46,6 @@ template <typename Value> void push(Ring<Value> &ring, Value value)
     ring.start = (ring.start + 1) % historyLength;
 }
 
-// The last `count` entries of a ring (all when it holds fewer), oldest first.
-template <typename Value> std::vector<Value> latest(const Ring<Value> &ring, std::size_t count)
-{
-    const std::size_t size = ring.values.size();
-    const std::size_t taken = std::min(count, size);
-    std::vector<Value> out;
-    out.reserve(taken);
-    for (std::size_t i = size - taken; i < size; ++i)
-        out.push_back(ring.values[(ring.start + i) % size]);
-    return out;
-}
-
 }  // namespace
 
 // from_chars reads the "%f" form and every non-finite form the bridge writes
@@ -132,20 +120,17 @@ std::optional<double> average(const ReadingStatistics &statistics)
     return statistics.sum / static_cast<double>(statistics.count);
 }
 
-HistoryExtract extractHistory(const Readings &readings, std::span<const std::uint64_t> ids,
-                              std::size_t points)
+HistorySelection selectHistory(const Readings &readings, std::span<const std::uint64_t> ids,
+                               std::size_t points)
 {
     const std::unordered_set<std::uint64_t> wanted(ids.begin(), ids.end());
-    std::vector<const TrackedReading *> chosen;
+    HistorySelection selection;
     for (const TrackedReading &reading : readings.readings)
         if (wanted.empty() || wanted.contains(reading.id))
-            chosen.push_back(&reading);
-    points = std::min(points, extractLimit / std::max<std::size_t>(chosen.size(), 1));
-    HistoryExtract extract{readings.sequence, latest(readings.times, points), {}};
-    for (const TrackedReading *reading : chosen)
-        extract.readings.emplace_back(reading->id, latest(reading->values, points));
-    std::ranges::sort(extract.readings, {}, &std::pair<std::uint64_t, std::vector<float>>::first);
-    return extract;
+            selection.readings.push_back(&reading);
+    selection.points = std::min(points, extractLimit / std::max<std::size_t>(selection.readings.size(), 1));
+    std::ranges::sort(selection.readings, {}, &TrackedReading::id);
+    return selection;
 }
 
 std::optional<SnapshotAge> snapshotAge(const Readings &readings, Moment now)
