@@ -170,21 +170,23 @@ bool readReadings(Parser &parser, Sensor &sensor)
     ++parser.at;
     for (bool more = next(parser) != ']'; more; more = take(parser, ',')) {
         Reading &reading = sensor.readings.emplace_back();
-        const std::string where =
-            "sensor " + quoted(sensor.name) + " reading " + std::to_string(sensor.readings.size()) + ' ';
+        const auto where = [&] {
+            return "sensor " + quoted(sensor.name) + " reading " + std::to_string(sensor.readings.size()) +
+                   ' ';
+        };
         if (!take(parser, '{') || next(parser) == '}')
-            return failShape(parser, where + "is not an object with exactly one member");
+            return failShape(parser, where() + "is not an object with exactly one member");
         if (!readString(parser, reading.label))
             return false;
         if (!take(parser, ':'))
             return failSyntax(parser, "':'");
         if (!readBody(parser, reading)) {
             if (!parser.shape.empty())
-                parser.shape.insert(0, where);
+                parser.shape.insert(0, where());
             return false;
         }
         if (next(parser) == ',')
-            return failShape(parser, where + "is not an object with exactly one member");
+            return failShape(parser, where() + "is not an object with exactly one member");
         if (!take(parser, '}'))
             return failSyntax(parser, "'}'");
     }
