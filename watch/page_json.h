@@ -1,11 +1,13 @@
 // The JSON documents that feed the dashboard page, written straight into
-// their text, without a document tree: views of the readings model. Names, labels, types and value texts are
-// valid UTF-8 by then, so the documents are valid UTF-8 whatever bytes the block holds. Pure data handling,
-// so the tests drive it with plain snapshots.
+// their text, without a document tree: views of the readings model. Names,
+// labels, types and value texts are valid UTF-8 by then, so the documents are
+// valid UTF-8 whatever bytes the block holds. Pure data handling, so the
+// tests drive it with plain snapshots.
 #pragma once
 
 #include "readings.h"
 
+#include <cstddef>
 #include <cstdint>
 #include <optional>
 #include <span>
