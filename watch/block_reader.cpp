@@ -116,8 +116,7 @@ bool readString(Parser &parser, std::string &out)
         static constexpr std::string_view escapes = "\"\\/bfnrt";
         static constexpr std::string_view meanings = "\"\\/\b\f\n\r\t";
         unsigned code = 0;
-        if (const std::size_t found = escapes.find(escape);
-            escape != '\0' && found != std::string_view::npos) {
+        if (const std::size_t found = escapes.find(escape); found != std::string_view::npos) {
             out += meanings[found];
         } else if (escape != 'u' || !hexQuad(parser, code)) {
             return parser.syntax.empty() ? failSyntax(parser, "an escape") : false;
