@@ -72,9 +72,10 @@ TEST(History, KeepsTheLatestValuesOfEachReadingUnderAStableId)
     EXPECT_GT(after.readings[1]->id, secondId);
     // A reading renamed in its place is another one; the one moved keeps its id.
     const std::uint64_t firstId = history.readings[0].id;
+    const std::uint64_t lastId = history.readings[1].id;
     recordSnapshot(history, oneSensor({{"Core 1", "temperature", "1"}, {"Core 0", "temperature", "2"}}),
                    {3002, 0}, false);
-    EXPECT_GT(history.readings[0].id, after.readings[1]->id);
+    EXPECT_GT(history.readings[0].id, lastId);
     EXPECT_EQ(history.readings[1].id, firstId);
     EXPECT_EQ(history.readings[1].statistics.count, historyLength + 8);
 }
