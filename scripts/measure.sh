@@ -14,9 +14,8 @@
 #                                  build, to compare), with the simulated library
 set -euo pipefail
 seconds=${1:-60}
-repo=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
+source "$(dirname "${BASH_SOURCE[0]}")/common.sh"
 cd "$repo"
-source scripts/packages.sh
 ensure_packages "${native_packages[@]}" libgtest-dev libmicrohttpd-dev
 
 bin=${BIN:-build/default/bin}

@@ -5,7 +5,7 @@
 // tests drive it with plain snapshots.
 #pragma once
 
-#include "readings.h"
+#include "watch/readings.h"
 
 #include <cstddef>
 #include <cstdint>

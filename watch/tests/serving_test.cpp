@@ -1,9 +1,9 @@
 // Every route of serve mode, asked in-process: no socket, and time passes by
 // the moments given.
-#include "serving.h"
-#include "page_json.h"
+#include "watch/serving.h"
 #include "testing/golden.h"
-#include "units.h"
+#include "watch/page_json.h"
+#include "watch/units.h"
 
 #include <gtest/gtest.h>
 #include <json/json.h>
