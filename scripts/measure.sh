@@ -54,7 +54,10 @@ for _ in range(10):
 
 measure() {
   local name=$1 scenario=$2
-  "$bin/sensor-watch" --serve 0 >"$work/watch.out" 2>"$work/watch.err" &
+  # Emptied here, not by the child's redirection, so that the line of the
+  # scenario before is never taken for this one's.
+  : >"$work/watch.out"
+  "$bin/sensor-watch" --serve 0 >>"$work/watch.out" 2>"$work/watch.err" &
   local watch=$!
   pids+=("$watch")
   until grep -q '^serving ' "$work/watch.out"; do sleep 0.1; done
