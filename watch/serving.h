@@ -4,7 +4,8 @@
 // back, so the tests ask for every route in-process, without a socket.
 #pragma once
 
-#include "readings.h"
+#include "watch/gzip.h"
+#include "watch/readings.h"
 
 #include <memory>
 #include <mutex>
@@ -41,6 +42,9 @@ struct Response {
 // request neither renders readings nor sees half of a refresh.
 struct Rendered {
     std::string metrics;
+    // The metrics deflated as the last part of a gzip scrape (see gzip.h);
+    // nothing when zlib failed, and those scrapes are served plain.
+    std::optional<DeflatedPart> metricsDeflated;
     std::string snapshotJson;
 };
 
@@ -69,7 +73,8 @@ struct Serving {
     std::string_view page;
     // Set before the server starts, and only read afterwards.
     HostCheck hostCheck{};
-    // Whether the page shows values in their type's unit (see units.h).
+    // Whether the metrics and the page give values in their type's unit
+    // (see metrics.h and units.h), or as published (--no-units).
     bool units = true;
     std::mutex mutex{};
     // Only the publishing thread changes these, under the lock; requests
