@@ -15,4 +15,4 @@ ensure_packages() {
 }
 
 # What building the native programs needs.
-native_packages=(cmake g++ make pkg-config libjsoncpp-dev libsensors-dev libcli11-dev)
+native_packages=(cmake g++ make pkg-config libjsoncpp-dev libsensors-dev libcli11-dev zlib1g-dev)

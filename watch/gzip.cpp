@@ -10,7 +10,8 @@ namespace watch {
 namespace {
 
 // zlib's fastest level: the scrape's text repeats itself so much that it
-// still shrinks about tenfold, at a fraction of the default level's time.
+// still shrinks to about 11 % (the default level, 6: 9 %), in a third of the
+// default level's time (metrics_benchmark).
 constexpr int compressionLevel = 1;
 
 const Bytef *bytesOf(std::string_view text)

@@ -1,8 +1,8 @@
 // What serving the metrics costs sensor-watch at 64 sensors and 2000
 // readings, the simulated library's large scenario: per snapshot, rendering
 // the readings' text and deflating it once; per scrape, the lines that change
-// with each scrape and joining the gzip member. Counters: `ms` per
-// iteration, and for the deflate `ratio` (compressed over plain bytes).
+// with each scrape and joining the gzip member. The deflate's counters: the
+// plain text's size and the `ratio` of compressed to plain bytes.
 //
 //   metrics_benchmark [--benchmark_filter=REGEX] [--benchmark_repetitions=N]
 #include <cstdio>
@@ -47,18 +47,11 @@ const watch::Readings &largeReadings()
     return readings;
 }
 
-void milliseconds(benchmark::State &state)
-{
-    state.counters["ms"] = benchmark::Counter(static_cast<double>(state.iterations()) * 1e-3,
-                                              benchmark::Counter::kIsRate | benchmark::Counter::kInvert);
-}
-
 void renderReadings(benchmark::State &state)
 {
     const watch::Readings &readings = largeReadings();
     for (auto _ : state)
         benchmark::DoNotOptimize(watch::renderReadings(readings, true));
-    milliseconds(state);
 }
 
 void deflateReadings(benchmark::State &state)
@@ -67,7 +60,6 @@ void deflateReadings(benchmark::State &state)
     std::size_t compressed = 0;
     for (auto _ : state)
         compressed = watch::deflatePart(text, true)->bytes.size();
-    milliseconds(state);
     state.counters["ratio"] = static_cast<double>(compressed) / static_cast<double>(text.size());
     state.counters["plain_kB"] = static_cast<double>(text.size()) / 1000;
 }
@@ -86,7 +78,6 @@ void gzipScrape(benchmark::State &state)
         const watch::DeflatedPart *parts[] = {&*part, &*readings};
         benchmark::DoNotOptimize(watch::gzipMember(parts));
     }
-    milliseconds(state);
 }
 
 BENCHMARK(renderReadings)->Unit(benchmark::kMillisecond);
