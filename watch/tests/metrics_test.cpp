@@ -1,4 +1,4 @@
-#include "recorded.h"
+#include "watch/tests/recorded.h"
 #include "testing/golden.h"
 #include "watch/metrics.h"
 
