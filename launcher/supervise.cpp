@@ -163,9 +163,12 @@ bool start(HANDLE job, Program &program)
             std::to_string(started.dwProcessId) + ")");
     program.process = started.hProcess;
     program.processId = started.dwProcessId;
-    program.outputCopier = CreateThread(nullptr, 0, copyOutput, new Output{readEnd, program}, 0, nullptr);
-    if (program.outputCopier == nullptr)
+    Output *output = new Output{readEnd, program};
+    program.outputCopier = CreateThread(nullptr, 0, copyOutput, output, 0, nullptr);
+    if (program.outputCopier == nullptr) {
         CloseHandle(readEnd);
+        delete output;
+    }
     return true;
 }
 
