@@ -1,6 +1,6 @@
-// The launcher's entry point: with no arguments it supervises the bridge (one
-// launcher per logon session); --install and --uninstall register it to start
-// at logon, or not.
+// The launcher's entry point: with no arguments it supervises the bridge, with
+// --watch ARGS sensor-watch too (one launcher per logon session); --install
+// and --uninstall register it to start at logon, or not.
 #include "launcher/launcher.h"
 
 #include <algorithm>
