@@ -1,11 +1,12 @@
-#include "watch_loop.h"
+#include "watch/watch_loop.h"
 
-#include "console.h"
-#include "http_server.h"
-#include "page.h"
-#include "serving.h"
-#include "shared_block.h"
-#include "table.h"
+#include "platform/console.h"
+#include "platform/watched_block.h"
+#include "watch/address.h"
+#include "watch/http_server.h"
+#include "watch/page.h"
+#include "watch/serving.h"
+#include "watch/table.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -66,7 +67,7 @@ bool writeFile(const std::string &path, std::span<const std::byte> bytes)
 void sleepUnlessStopped(Clock::duration duration)
 {
     const auto until = Clock::now() + duration;
-    while (!stopRequested() && Clock::now() < until)
+    while (!platform::stopRequested() && Clock::now() < until)
         std::this_thread::sleep_for(std::min<Clock::duration>(100ms, until - Clock::now()));
 }
 
@@ -108,7 +109,7 @@ using SnapshotHandler = std::function<std::optional<int>(Snapshot, std::span<con
 
 // Copies the block over and over, hands each new valid snapshot to `handle`,
 // and reports lasting trouble; returns the exit code.
-int watchBlock(const Options &options, const SharedBlock &block, const SnapshotHandler &handle)
+int watchBlock(const Options &options, const platform::WatchedBlock &block, const SnapshotHandler &handle)
 {
     const auto timeout =
         std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(options.timeoutSeconds));
@@ -117,11 +118,11 @@ int watchBlock(const Options &options, const SharedBlock &block, const SnapshotH
     bool firstLook = true;
     auto lastValid = Clock::now();
     Trouble trouble;
-    while (!stopRequested()) {
+    while (!platform::stopRequested()) {
         // The writer never waits for us; a copy taken mid-refresh simply fails
         // the checks and is taken again. A block whose owner shrank it under
         // us is not what the bridge writes to any more.
-        if (const std::size_t copied = copyBlock(copy); copied < copy.size())
+        if (const std::size_t copied = platform::copyWatchedBlock(copy); copied < copy.size())
             return fail("the block " + std::string(blockName) + " shrank from " +
                         std::to_string(copy.size()) + " to " + std::to_string(copied) + " bytes");
         ReadResult result = readBlock(copy);
@@ -151,12 +152,10 @@ int watchBlock(const Options &options, const SharedBlock &block, const SnapshotH
 
 std::string url(const Endpoint &endpoint, int port)
 {
-    const bool ipv6 = endpoint.host.find(':') != std::string::npos;
-    return "http://" + (ipv6 ? '[' + endpoint.host + ']' : endpoint.host) + ':' + std::to_string(port) +
-           "/metrics";
+    return "http://" + urlHost(endpoint.host) + ':' + std::to_string(port) + "/metrics";
 }
 
-int serve(const Options &options, const SharedBlock &block, Serving &serving)
+int serve(const Options &options, const platform::WatchedBlock &block, Serving &serving)
 {
     // The line tells a script which port to scrape, and that the block is
     // there for the bridge.
@@ -168,7 +167,7 @@ int serve(const Options &options, const SharedBlock &block, Serving &serving)
     });
 }
 
-int print(const Options &options, const SharedBlock &block, bool terminal)
+int print(const Options &options, const platform::WatchedBlock &block, bool terminal)
 {
     // The table's statistics, without the history that only the page needs.
     Readings readings;
@@ -206,8 +205,8 @@ int print(const Options &options, const SharedBlock &block, bool terminal)
 
 int run(const Options &options)
 {
-    const bool terminal = prepareStdout();
-    installStopHandler();
+    const bool terminal = platform::prepareStdout();
+    platform::installStopHandler();
     Serving serving{.page = dashboardPage, .units = options.units};
     // The server starts before the block is opened, so that a port in use
     // ends the run before anything has been created.
@@ -216,7 +215,7 @@ int run(const Options &options)
         if (const std::string error = startServer(*options.endpoint, serving); !error.empty())
             return fail(error);
     }
-    const SharedBlock block = openSharedBlock(blockName, options.size);
+    const platform::WatchedBlock block = platform::openWatchedBlock(blockName, options.size);
     if (!block.error.empty()) {
         stopServer();
         return fail(block.error);
@@ -226,7 +225,7 @@ int run(const Options &options)
                      "sensor-watch: attached to the existing block %s (%zu bytes), which stays as it is\n",
                      std::string(blockName).c_str(), block.size);
     const int status = options.endpoint ? serve(options, block, serving) : print(options, block, terminal);
-    closeSharedBlock();
+    platform::closeWatchedBlock();
     stopServer();
     return status;
 }
