@@ -7,6 +7,7 @@
 #include <array>
 #include <charconv>
 #include <optional>
+#include <tuple>
 #include <unordered_map>
 #include <unordered_set>
 #include <utility>
@@ -386,7 +387,19 @@ std::vector<ScreenLine> layoutScreen(const ViewState &view, const Readings &read
         for (std::size_t i = 0; i < cells.size(); ++i)
             widths[i] = std::max(widths[i], displayWidth(cells[i]));
     }
-    const std::size_t fixed = widths[2] + widths[3] + widths[4] + widths[5] + 2 * (widths.size() - 1);
+    // On a narrow screen the statistics go, the average first, before the
+    // names get fewer than 24 columns between them.
+    const auto numbersWidth = [&](std::size_t count) {
+        std::size_t sum = 0;
+        for (std::size_t i = 2; i < count; ++i)
+            sum += widths[i] + 2;
+        return sum + 2;
+    };
+    std::size_t shownCells = widths.size();
+    while (shownCells > 3 &&
+           numbersWidth(shownCells) + std::min<std::size_t>(widths[0] + widths[1], 24) > columns)
+        --shownCells;
+    const std::size_t fixed = numbersWidth(shownCells);
     const std::size_t room = columns > fixed ? columns - fixed : 0;
     if (widths[0] + widths[1] > room) {
         const std::size_t half = room / 2;
@@ -395,11 +408,11 @@ std::vector<ScreenLine> layoutScreen(const ViewState &view, const Readings &read
         else if (widths[1] <= room - half)
             widths[0] = room - widths[1];
         else
-            widths = {half, room - half, widths[2], widths[3], widths[4], widths[5]};
+            std::tie(widths[0], widths[1]) = std::pair(half, room - half);
     }
     const auto line = [&](const Cells &cells) {
         std::string out = fitted(cells[0], widths[0]) + "  " + fitted(cells[1], widths[1]);
-        for (std::size_t i = 2; i < cells.size(); ++i)
+        for (std::size_t i = 2; i < shownCells; ++i)
             out += "  " + rightAligned(cells[i], widths[i]);
         return fitted(out, columns);
     };

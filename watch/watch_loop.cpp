@@ -1,8 +1,11 @@
 #include "watch_loop.h"
 
 #include "console.h"
+#include "csv_log.h"
 #include "http_server.h"
 #include "page.h"
+#include "screen_layout.h"
+#include "screen_terminal.h"
 #include "serving.h"
 #include "shared_block.h"
 #include "table.h"
@@ -41,6 +44,8 @@ bool writeOut(std::string_view text)
 
 int fail(const std::string &message)
 {
+    // On the terminal's own screen, where it stays.
+    leaveScreen();
     std::fprintf(stderr, "sensor-watch: %s\n", message.c_str());
     return 1;
 }
@@ -62,12 +67,17 @@ bool writeFile(const std::string &path, std::span<const std::byte> bytes)
     return std::fclose(file) == 0 && written;
 }
 
-// Sleeps in short steps so that a stop request is noticed within 100 ms.
-void sleepUnlessStopped(Clock::duration duration)
+// The log of every snapshot, with --csv.
+CsvLog csvLog;
+
+// Sleeps in short steps so that a stop request is noticed within 100 ms;
+// false when the watch is to end.
+bool sleepUnlessStopped(Clock::duration duration)
 {
     const auto until = Clock::now() + duration;
     while (!stopRequested() && Clock::now() < until)
         std::this_thread::sleep_for(std::min<Clock::duration>(100ms, until - Clock::now()));
+    return !stopRequested();
 }
 
 // Lasting trouble with the block, reported once for each stretch of it.
@@ -106,9 +116,14 @@ void noteInvalid(Trouble &trouble, const ReadResult &result, Clock::time_point n
 // watch, or nothing to go on.
 using SnapshotHandler = std::function<std::optional<int>(Snapshot, std::span<const std::byte>, bool old)>;
 
-// Copies the block over and over, hands each new valid snapshot to `handle`,
-// and reports lasting trouble; returns the exit code.
-int watchBlock(const Options &options, const SharedBlock &block, const SnapshotHandler &handle)
+// Waits between looks at the block; false when the watch is to end.
+using Wait = std::function<bool(Clock::duration)>;
+
+// Copies the block over and over, hands each new valid snapshot to `handle`
+// after logging it with --csv, and reports lasting trouble; returns the exit
+// code.
+int watchBlock(const Options &options, const SharedBlock &block, const SnapshotHandler &handle,
+               const Wait &wait = sleepUnlessStopped)
 {
     const auto timeout =
         std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(options.timeoutSeconds));
@@ -131,11 +146,19 @@ int watchBlock(const Options &options, const SharedBlock &block, const SnapshotH
             lastValid = now;
             noteValid(trouble);
             if (copy != shown) {
+                // Nobody knows when an old snapshot was written, so it has no time for a row.
+                const Moment at = momentNow();
+                if (!options.csvPath.empty() && !old)
+                    if (const std::string error =
+                            logSnapshot(csvLog, result.snapshot, at.unixTime, at.steadySeconds);
+                        !error.empty())
+                        return fail(error);
                 if (const std::optional<int> exitCode = handle(std::move(result.snapshot), copy, old))
                     return *exitCode;
                 shown = copy;
             }
-            sleepUnlessStopped(refreshDelay);
+            if (!wait(refreshDelay))
+                return 0;
             continue;
         }
         noteInvalid(trouble, result, now);
@@ -144,7 +167,8 @@ int watchBlock(const Options &options, const SharedBlock &block, const SnapshotH
                          options.timeoutSeconds, trouble.lastError.c_str());
             return 1;
         }
-        sleepUnlessStopped(retryDelay);
+        if (!wait(retryDelay))
+            return 0;
     }
     return 0;
 }
@@ -168,8 +192,55 @@ int serve(const Options &options, const SharedBlock &block, Serving &serving)
     });
 }
 
+// The full-screen view, redrawn for each snapshot, each key, a resize, and
+// each second for the age in its heading; ends with q.
+int view(const Options &options, const SharedBlock &block)
+{
+    Readings readings;
+    ViewState state;
+    std::string clock;
+    const auto size = [] {
+        const ScreenSize screen = screenSize();
+        return TerminalSize{screen.rows > 0 ? screen.rows : 24, screen.columns > 0 ? screen.columns : 80};
+    };
+    auto drawn = Clock::now();
+    const auto draw = [&] {
+        drawn = Clock::now();
+        return writeOut(drawScreen(layoutScreen(state, readings, momentNow(), clock, size())));
+    };
+    const auto wait = [&](Clock::duration duration) {
+        const auto until = Clock::now() + duration;
+        while (!stopRequested() && Clock::now() < until) {
+            const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(until - Clock::now());
+            const ScreenInput input = readScreenInput(std::clamp(left, 0ms, 100ms));
+            for (const KeyPress &key : decodeKeys(input.keys))
+                if (!applyKey(state, key, size()))
+                    return false;
+            if (!input.keys.empty() || input.resized || Clock::now() - drawn >= 1s)
+                draw();
+        }
+        return !stopRequested();
+    };
+    if (!draw())
+        return fail("cannot write to standard output");
+    const int status = watchBlock(
+        options, block,
+        [&](Snapshot snapshot, std::span<const std::byte>, bool old) {
+            recordSnapshot(readings, std::move(snapshot), momentNow(), old);
+            takeSnapshot(state, readings, options.units);
+            clock = localTime();
+            return draw() ? std::optional<int>()
+                          : std::optional<int>(fail("cannot write to standard output"));
+        },
+        wait);
+    leaveScreen();
+    return status;
+}
+
 int print(const Options &options, const SharedBlock &block, bool terminal)
 {
+    if (terminal && options.mode == Mode::table && !options.once && enterScreen())
+        return view(options, block);
     // The table's statistics, without the history that only the page needs.
     Readings readings;
     return watchBlock(options, block, [&](Snapshot snapshot, std::span<const std::byte> copy, bool old) {
@@ -206,6 +277,15 @@ int print(const Options &options, const SharedBlock &block, bool terminal)
 
 int run(const Options &options)
 {
+    // A log that cannot be written ends the run before anything starts.
+    if (!options.csvPath.empty()) {
+        if (const std::string error = checkLogPath(options.csvPath); !error.empty())
+            return fail(error);
+        csvLog.path = options.csvPath;
+        csvLog.byteOrderMark = SENSOR_WATCH_LOG_BOM;
+        csvLog.everySeconds = options.csvEverySeconds;
+        csvLog.withUnits = options.units;
+    }
     const bool terminal = prepareStdout();
     installStopHandler();
     Serving serving{.page = dashboardPage, .units = options.units};
@@ -225,7 +305,9 @@ int run(const Options &options)
         std::fprintf(stderr,
                      "sensor-watch: attached to the existing block %s (%zu bytes), which stays as it is\n",
                      std::string(blockName).c_str(), block.size);
-    const int status = options.endpoint ? serve(options, block, serving) : print(options, block, terminal);
+    int status = options.endpoint ? serve(options, block, serving) : print(options, block, terminal);
+    if (const std::string error = finishLog(csvLog); !error.empty())
+        status = fail(error);
     closeSharedBlock();
     stopServer();
     return status;

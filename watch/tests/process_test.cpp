@@ -10,18 +10,24 @@
 
 #include <gtest/gtest.h>
 
+#include <json/json.h>
+
+#include <algorithm>
 #include <array>
 #include <chrono>
 #include <functional>
+#include <regex>
+#include <sstream>
 #include <string>
 #include <vector>
 
 namespace {
 
 // Runs sensor-watch to its end, calling `tick` with its output so far about
-// every 100 ms while it runs and the block exists; kills it after 20 s.
+// every 100 ms while it runs and the block exists; kills it after `limit`.
 ChildOutcome runWatch(const std::vector<std::string> &args, bool mergeErrors,
-                      const std::function<void(pid_t, const std::string &)> &tick)
+                      const std::function<void(pid_t, const std::string &)> &tick,
+                      std::chrono::seconds limit = std::chrono::seconds(20))
 {
     std::vector<std::string> arguments{SENSOR_WATCH};
     arguments.insert(arguments.end(), args.begin(), args.end());
@@ -29,7 +35,7 @@ ChildOutcome runWatch(const std::vector<std::string> &args, bool mergeErrors,
     options.mergeErrors = mergeErrors;
     ChildProcess child = startChild(arguments, options);
     std::string output;
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+    const auto deadline = std::chrono::steady_clock::now() + limit;
     while (child.output >= 0 && std::chrono::steady_clock::now() < deadline) {
         output += readAvailable(child, std::chrono::milliseconds(100));
         if (blockObjectSize() > 0)
@@ -153,6 +159,95 @@ TEST_F(WatchProcess, ReportsABlockThatItsOwnerShrankAndExits)
                   "sensor-watch: the block shareMemory_QORAInfo shrank from 1048576 to 4096 bytes\n"),
               std::string::npos)
         << outcome.output;
+}
+
+// A sensor whose name and labels hold commas and quotes, with values of the
+// step, and with a third reading when `more`.
+std::string loggedText(int step, bool more)
+{
+    const std::string value = std::to_string(step) + ".500000";
+    return R"({"a \"b\", c":[{"x,\"y\"":{"type":"temperature","value":")" + value +
+           R"("}},{"Core":{"type":"clock","value":")" + value + R"("}})" +
+           (more ? R"(,{"new":{"type":"fan","value":"-1.000000"}})" : "") + "]}";
+}
+
+TEST_F(WatchProcess, LogsEachSnapshotAsARowThatPythonReadsBack)
+{
+    ScratchDirectory folder;
+    const std::string log = (folder.path / "log.csv").string();
+    int step = 0;
+    // A new snapshot at every look: 20 of one set of readings, then more.
+    const ChildOutcome outcome = runWatch(
+        {"--json", "--csv", log}, false,
+        [&](pid_t pid, const std::string &output) {
+            const auto shown = std::ranges::count(output, '\n');
+            if (shown >= 22)
+                kill(pid, SIGINT);
+            else
+                publish("a \"b\", c\n", loggedText(++step, shown >= 20));
+        },
+        std::chrono::seconds(300));
+    EXPECT_EQ(outcome.exitCode, 0) << outcome.output;
+    // Each --json line is a snapshot that the log took, in the first file
+    // or, with more readings, the second.
+    std::vector<std::vector<std::string>> expected[2];
+    std::istringstream lines(outcome.output);
+    const std::regex value(R"re("value":"([^"]*)")re");
+    for (std::string line; std::getline(lines, line);) {
+        std::vector<std::string> &row = expected[line.find("new") != std::string::npos].emplace_back();
+        for (std::sregex_iterator i(line.begin(), line.end(), value); i != std::sregex_iterator(); ++i)
+            row.push_back((*i)[1]);
+    }
+    ASSERT_GE(expected[0].size(), 20u);
+    ASSERT_GE(expected[1].size(), 1u);
+
+    const ChildOutcome read = runChild({PYTHON, "-c",
+                                        "import csv, json, sys\n"
+                                        "print(json.dumps([list(csv.reader(open(p, newline='', "
+                                        "encoding='utf-8'))) for p in sys.argv[1:]]))",
+                                        log, (folder.path / "log-2.csv").string()},
+                                       {}, std::chrono::seconds(60));
+    Json::Value files;
+    std::istringstream json(read.output);
+    ASSERT_TRUE(Json::parseFromStream(Json::CharReaderBuilder(), json, &files, nullptr))
+        << read.exitCode << read.output;
+    const auto texts = [](const Json::Value &row, Json::ArrayIndex from) {
+        std::vector<std::string> out;
+        for (Json::ArrayIndex i = from; i < row.size(); ++i)
+            out.push_back(row[i].asString());
+        return out;
+    };
+    EXPECT_EQ(texts(files[0][0], 0), (std::vector<std::string>{"time", "a \"b\", c / x,\"y\" [\u00b0C]",
+                                                               "a \"b\", c / Core [MHz]"}));
+    EXPECT_EQ(files[1][0][3].asString(), "a \"b\", c / new [RPM]");
+    for (Json::ArrayIndex file = 0; file < 2; ++file) {
+        ASSERT_EQ(files[file].size(), expected[file].size() + 1) << read.output;
+        for (Json::ArrayIndex i = 1; i < files[file].size(); ++i) {
+            const Json::Value &row = files[file][i];
+            EXPECT_TRUE(std::regex_match(row[0].asString(),
+                                         std::regex(R"(\d{4}-\d\d-\d\dT\d\d:\d\d:\d\d[+-]\d\d:\d\d)")));
+            EXPECT_EQ(texts(row, 1), expected[file][i - 1]);
+        }
+    }
+}
+
+TEST_F(WatchProcess, EndsWhenTheLogCannotBeWritten)
+{
+    // Before it serves or makes the block.
+    ChildOptions options;
+    options.mergeErrors = true;
+    const ChildOutcome early = runChild({SENSOR_WATCH, "--serve", "0", "--csv", "/nonexistent/log.csv"},
+                                        options, std::chrono::seconds(20));
+    EXPECT_EQ(early.exitCode, 1);
+    EXPECT_EQ(early.output, "sensor-watch: cannot write /nonexistent/log.csv: No such file or directory\n");
+    // A full disk, later.
+    const ChildOutcome full =
+        runWatch({"--json", "--csv", "/dev/full"}, true, [step = 0](pid_t, const std::string &) mutable {
+            publish("a \"b\", c\n", loggedText(++step, false));
+        });
+    EXPECT_EQ(full.exitCode, 1);
+    EXPECT_TRUE(full.output.ends_with("sensor-watch: cannot write /dev/full: No space left on device\n"))
+        << full.output;
 }
 
 }  // namespace

@@ -60,11 +60,12 @@ TEST(ScreenLayout, FillsEveryHeightAndWidthExactly)
     for (const ScreenLine &line : tall)
         EXPECT_EQ(displayWidth(line.text), 100u) << line.text;
 
-    // Narrower than the numbers: every line is cut with an ellipsis.
-    for (const ScreenLine &line : screen(viewed, {5, 20})) {
+    // 20 columns: the statistics go, the names are cut with an ellipsis.
+    const std::vector<ScreenLine> narrow = screen(viewed, {5, 20});
+    for (const ScreenLine &line : narrow)
         EXPECT_EQ(displayWidth(line.text), 20u) << line.text;
-        EXPECT_TRUE(line.text.ends_with("\u2026")) << line.text;
-    }
+    EXPECT_TRUE(narrow[0].text.ends_with("\u2026")) << narrow[0].text;
+    EXPECT_EQ(narrow[2].text, "cpu   Core\u2026  41.0 \u00b0C");
     // Stale after 5 seconds: every reading dimmed.
     EXPECT_EQ(screen(viewed, {5, 80}, 6)[2].style, LineStyle::dim);
     EXPECT_NE(screen(viewed, {5, 80}, 6)[0].text.find("  stale  "), std::string::npos);
