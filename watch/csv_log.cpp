@@ -64,11 +64,9 @@ std::string openFor(CsvLog &log, const std::string &header)
             !log.file.flush())
             return failure(path);
         if (!log.header.empty())
-            std::fprintf(stderr, "sensor-watch: logging to %s: the readings changed\n",
-                         path.string().c_str());
+            log.notice = "logging to " + path.string() + ": the readings changed";
         else if (path != log.path)
-            std::fprintf(stderr, "sensor-watch: logging to %s: %s holds other readings\n",
-                         path.string().c_str(), log.path.string().c_str());
+            log.notice = "logging to " + path.string() + ": " + log.path.string() + " holds other readings";
         log.writing = path;
         log.header = header;
         return {};

@@ -56,6 +56,9 @@ struct CsvLog {
     std::string pendingRow{};
     long long pendingInterval = 0;
     double firstSeconds = -1;
+    // What to tell the user when the rows go to another file than FILE;
+    // taken by whoever tells it.
+    std::string notice{};
 };
 
 // Tells whether the log's path can be written, without leaving a file that
@@ -66,8 +69,8 @@ std::string checkLogPath(const std::filesystem::path &path);
 // steady seconds for the intervals). A row goes to the file whose header is
 // the snapshot's: the one written now, an existing file that starts with the
 // same header (appended to), or a new one, the first free of FILE, FILE-2 ...
-// A file with another header is never written to. Says so on standard error
-// when the rows go to another file than FILE. Returns "cannot write PATH:
+// A file with another header is never written to. Sets the notice when the
+// rows go to another file than FILE. Returns "cannot write PATH:
 // REASON" when writing fails, and empty otherwise.
 std::string logSnapshot(CsvLog &log, const Snapshot &snapshot, double unixTime, double steadySeconds);
 

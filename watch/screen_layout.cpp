@@ -304,6 +304,7 @@ std::vector<KeyPress> decodeKeys(std::string_view bytes)
 
 bool applyKey(ViewState &view, const KeyPress &key, TerminalSize size)
 {
+    view.notice.clear();
     const auto page = static_cast<long long>(std::max<std::size_t>(bodyHeight(size), 1));
     constexpr long long all = 1LL << 40;
     if (view.editingFilter && (key.key == Key::character || key.key == Key::backspace)) {
@@ -438,9 +439,10 @@ std::vector<ScreenLine> layoutScreen(const ViewState &view, const Readings &read
         lines.push_back({std::string(columns, ' '), LineStyle::normal});
     if (keysShown) {
         const std::string keys =
-            view.editingFilter ? "filter: " + printable(view.filter) + "_   Enter keeps it, Esc clears it"
-                               : "\u2191\u2193 j k PgUp PgDn Home End: scroll   /: filter   Esc: "
-                                 "clear the filter   q: quit";
+            view.editingFilter     ? "filter: " + printable(view.filter) + "_   Enter keeps it, Esc clears it"
+            : !view.notice.empty() ? printable(view.notice)
+                                   : "\u2191\u2193 j k PgUp PgDn Home End: scroll   /: filter   Esc: "
+                                     "clear the filter   q: quit";
         lines.push_back({fitted(keys, columns), LineStyle::columns});
     }
     return lines;

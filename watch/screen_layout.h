@@ -46,6 +46,8 @@ struct ViewState {
     // in either case.
     std::string filter;
     bool editingFilter = false;
+    // A line for the user, shown in place of the keys until the next key.
+    std::string notice;
 };
 
 struct TerminalSize {

@@ -70,6 +70,14 @@ bool writeFile(const std::string &path, std::span<const std::byte> bytes)
 // The log of every snapshot, with --csv.
 CsvLog csvLog;
 
+// Tells the user of lasting trouble and of the log's files: on standard
+// error, or in the full-screen view, which would hide that, on its bottom line.
+void tellOnStandardError(const std::string &line)
+{
+    std::fprintf(stderr, "sensor-watch: %s\n", line.c_str());
+}
+std::function<void(const std::string &)> tell = tellOnStandardError;
+
 // Sleeps in short steps so that a stop request is noticed within 100 ms;
 // false when the watch is to end.
 bool sleepUnlessStopped(Clock::duration duration)
@@ -105,7 +113,7 @@ void noteInvalid(Trouble &trouble, const ReadResult &result, Clock::time_point n
     if (trouble.headerSeen && !trouble.since)
         trouble.since = now;
     if (trouble.since && !trouble.reported && now - *trouble.since > reportAfter) {
-        std::fprintf(stderr, "sensor-watch: block holds no valid snapshot: %s\n", trouble.lastError.c_str());
+        tell("block holds no valid snapshot: " + trouble.lastError);
         trouble.reported = true;
     }
 }
@@ -153,6 +161,8 @@ int watchBlock(const Options &options, const SharedBlock &block, const SnapshotH
                             logSnapshot(csvLog, result.snapshot, at.unixTime, at.steadySeconds);
                         !error.empty())
                         return fail(error);
+                if (!csvLog.notice.empty())
+                    tell(std::exchange(csvLog.notice, {}));
                 if (const std::optional<int> exitCode = handle(std::move(result.snapshot), copy, old))
                     return *exitCode;
                 shown = copy;
@@ -223,6 +233,10 @@ int view(const Options &options, const SharedBlock &block)
     };
     if (!draw())
         return fail("cannot write to standard output");
+    tell = [&](const std::string &line) {
+        state.notice = line;
+        draw();
+    };
     const int status = watchBlock(
         options, block,
         [&](Snapshot snapshot, std::span<const std::byte>, bool old) {
@@ -233,6 +247,7 @@ int view(const Options &options, const SharedBlock &block)
                           : std::optional<int>(fail("cannot write to standard output"));
         },
         wait);
+    tell = tellOnStandardError;
     leaveScreen();
     return status;
 }

@@ -99,6 +99,11 @@ TEST(ScreenLayout, ScrollsWithinTheReadingsAndFilters)
     EXPECT_EQ(screen(viewed, size)[2].text, std::string(80, ' '));
     press("\x1b");
     EXPECT_TRUE(headingHolds(viewed, size, "readings 1\u20139 of 31  2 sensors"));
+    // A notice in place of the keys, until the next key.
+    viewed.view.notice = "logging to log-2.csv";
+    EXPECT_EQ(screen(viewed, size)[11].text, "logging to log-2.csv" + std::string(60, ' '));
+    press("j");
+    EXPECT_TRUE(screen(viewed, size)[11].text.starts_with("\u2191\u2193 j k"));
     EXPECT_FALSE(applyKey(viewed.view, decodeKeys("q").at(0), size));
 }
 
