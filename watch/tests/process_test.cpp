@@ -91,6 +91,8 @@ TEST_F(WatchProcess, RejectsBadOptionsBeforeTouchingTheBlock)
                                                {"--serve", "[::1]"},
                                                {"--allow-host", "pc"},
                                                {"--no-units", "--json"},
+                                               {"--csv-every", "5"},
+                                               {"--csv", "log.csv", "--csv-every", "0"},
                                                {"--bogus"}}) {
         std::vector<std::string> command{SENSOR_WATCH};
         command.insert(command.end(), arguments.begin(), arguments.end());
