@@ -6,9 +6,8 @@
 # It also builds both release packages (cpack), which the native suite unpacks
 # and runs.
 set -euo pipefail
-repo=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
+source "$(dirname "${BASH_SOURCE[0]}")/common.sh"
 cd "$repo"
-source scripts/packages.sh
 ensure_packages "${native_packages[@]}" libgtest-dev libgmock-dev \
   g++-mingw-w64-x86-64 wine64 dpkg-dev lm-sensors libmicrohttpd-dev prometheus \
   libbenchmark-dev clang libclang-rt-14-dev chromium chromium-driver python3-selenium \

@@ -1,7 +1,7 @@
-#include "csv_log.h"
+#include "watch/csv_log.h"
 
-#include "screen_layout.h"
-#include "utf8.h"
+#include "watch/screen_layout.h"
+#include "watch/utf8.h"
 
 #include <algorithm>
 #include <cerrno>

@@ -3,7 +3,7 @@
 // plain C++ file I/O.
 #pragma once
 
-#include "block_reader.h"
+#include "watch/block_reader.h"
 
 #include <cstddef>
 #include <filesystem>

@@ -1,4 +1,4 @@
-#include "metrics.h"
+#include "watch/metrics.h"
 
 #include <charconv>
 #include <cmath>

@@ -3,7 +3,7 @@
 // with plain snapshots.
 #pragma once
 
-#include "readings.h"
+#include "watch/readings.h"
 
 #include <optional>
 #include <string>

@@ -1,4 +1,4 @@
-#include "options.h"
+#include "watch/options.h"
 
 #include <CLI/CLI.hpp>
 
@@ -8,26 +8,6 @@
 
 namespace watch {
 namespace {
-
-// Reads [ADDRESS:]PORT; an IPv6 address goes in brackets.
-std::optional<Endpoint> parseEndpoint(std::string_view text)
-{
-    Endpoint endpoint;
-    if (const std::size_t colon = text.rfind(':'); colon != std::string_view::npos) {
-        std::string_view host = text.substr(0, colon);
-        if (host.size() > 2 && host.front() == '[' && host.back() == ']')
-            host = host.substr(1, host.size() - 2);
-        if (host.empty())
-            return std::nullopt;
-        endpoint.host = host;
-        text.remove_prefix(colon + 1);
-    }
-    const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), endpoint.port);
-    if (error != std::errc{} || end != text.data() + text.size() || endpoint.port < 0 ||
-        endpoint.port > 65535)
-        return std::nullopt;
-    return endpoint;
-}
 
 // A number above zero, such as 0.5 or 1e6, or nothing.
 template <typename Number> std::optional<Number> positive(std::string_view text)

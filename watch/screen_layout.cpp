@@ -1,7 +1,7 @@
-#include "screen_layout.h"
+#include "watch/screen_layout.h"
 
-#include "units.h"
-#include "utf8.h"
+#include "watch/units.h"
+#include "watch/utf8.h"
 
 #include <algorithm>
 #include <array>

@@ -5,7 +5,7 @@
 // platform/console.h.
 #pragma once
 
-#include "readings.h"
+#include "watch/readings.h"
 
 #include <cstddef>
 #include <span>

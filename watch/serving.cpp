@@ -1,12 +1,14 @@
-#include "serving.h"
+#include "watch/serving.h"
 
-#include "metrics.h"
-#include "page_json.h"
+#include "watch/address.h"
+#include "watch/metrics.h"
+#include "watch/page_json.h"
 
 #include <algorithm>
 #include <array>
 #include <charconv>
 #include <cstdint>
+#include <optional>
 #include <system_error>
 
 namespace watch {
@@ -20,99 +22,11 @@ constexpr std::string_view textContentType = "text/plain; charset=utf-8";
 constexpr std::string_view pagePolicy = "default-src 'none'; script-src 'unsafe-inline'; "
                                         "style-src 'unsafe-inline'; img-src data:; connect-src 'self'";
 
-std::string lowered(std::string_view text)
+// Whether a header field's name is Host, in any case.
+bool isHostField(std::string_view name)
 {
-    std::string out(text);
-    for (char &c : out)
-        if (c >= 'A' && c <= 'Z')
-            c = static_cast<char>(c - 'A' + 'a');
-    return out;
-}
-
-// Whether the text is a dotted IPv4 address in 127.0.0.0/8.
-bool isIpv4Loopback(std::string_view text)
-{
-    int parts = 0;
-    unsigned first = 0;
-    for (;;) {
-        const std::size_t dot = text.find('.');
-        const std::string_view part = text.substr(0, dot);
-        unsigned value = 0;
-        const auto [end, error] = std::from_chars(part.data(), part.data() + part.size(), value);
-        if (part.empty() || error != std::errc{} || end != part.data() + part.size() || value > 255)
-            return false;
-        if (parts++ == 0)
-            first = value;
-        if (dot == std::string_view::npos)
-            return parts == 4 && first == 127;
-        text.remove_prefix(dot + 1);
-    }
-}
-
-// Appends the colon-separated groups of one to four hexadecimal digits in
-// the text; false when it holds anything else.
-bool hexGroups(std::string_view text, std::vector<unsigned> &groups)
-{
-    while (!text.empty()) {
-        const std::size_t colon = text.find(':');
-        const std::string_view group = text.substr(0, colon);
-        unsigned value = 0;
-        const auto [end, error] = std::from_chars(group.data(), group.data() + group.size(), value, 16);
-        if (group.empty() || group.size() > 4 || error != std::errc{} || end != group.data() + group.size())
-            return false;
-        groups.push_back(value);
-        if (colon == std::string_view::npos)
-            return true;
-        text.remove_prefix(colon + 1);
-        if (text.empty())
-            return false;
-    }
-    return true;
-}
-
-// Whether the text is the IPv6 address ::1, in any of its spellings.
-bool isIpv6Loopback(std::string_view text)
-{
-    const std::size_t gap = text.find("::");
-    std::vector<unsigned> groups;
-    std::vector<unsigned> tail;
-    if (!hexGroups(text.substr(0, gap), groups) ||
-        (gap != std::string_view::npos && !hexGroups(text.substr(gap + 2), tail)))
-        return false;
-    const std::size_t given = groups.size() + tail.size();
-    if (gap == std::string_view::npos ? given != 8 : given > 7)
-        return false;
-    groups.resize(8 - tail.size(), 0);
-    groups.insert(groups.end(), tail.begin(), tail.end());
-    return groups == std::vector<unsigned>{0, 0, 0, 0, 0, 0, 0, 1};
-}
-
-// The name in a Host field, as the check compares it: without a port (also
-// after a bracketed IPv6 address) and one trailing dot, in lower case; empty
-// when the field is no name with an optional port.
-std::string hostName(std::string_view field)
-{
-    const bool bracketed = field.starts_with('[');
-    std::size_t end = field.find(bracketed ? ']' : ':');
-    if (bracketed && end == std::string_view::npos)
-        return {};
-    end = bracketed ? end + 1 : std::min(end, field.size());
-    const std::string_view port = field.substr(end);
-    if (!port.empty() && (port.front() != ':' ||
-                          !std::ranges::all_of(port.substr(1), [](char c) { return c >= '0' && c <= '9'; })))
-        return {};
-    std::string_view name = field.substr(0, end);
-    if (name.ends_with('.'))
-        name.remove_suffix(1);
-    return lowered(name);
-}
-
-// Whether a name from hostName is this machine's loopback.
-bool isLoopbackName(std::string_view name)
-{
-    if (name.size() > 2 && name.front() == '[' && name.back() == ']')
-        return isIpv6Loopback(name.substr(1, name.size() - 2));
-    return name == "localhost" || isIpv4Loopback(name);
+    return std::ranges::equal(name, std::string_view("host"),
+                              [](char given, char expected) { return (given | 0x20) == expected; });
 }
 
 bool hostAllowed(const HostCheck &check, const Fields &headers)
@@ -120,10 +34,10 @@ bool hostAllowed(const HostCheck &check, const Fields &headers)
     if (!check.applies)
         return true;
     const auto host =
-        std::ranges::find_if(headers, [](const auto &field) { return lowered(field.first) == "host"; });
+        std::ranges::find_if(headers, [](const auto &field) { return isHostField(field.first); });
     if (host == headers.end())
         return false;
-    const std::string name = hostName(host->second);
+    const std::string name = hostFieldName(host->second);
     return !name.empty() &&
            (isLoopbackName(name) || std::ranges::find(check.names, name) != check.names.end());
 }
@@ -256,9 +170,10 @@ void publish(Serving &serving, Snapshot snapshot, bool old, Moment now)
 
 HostCheck hostCheckFor(std::string_view address, std::span<const std::string> allowed)
 {
-    HostCheck check{isIpv4Loopback(address) || isIpv6Loopback(address) || !allowed.empty(), {}};
+    const std::optional<NumericAddress> bound = parseNumericAddress(address);
+    HostCheck check{(bound && isLoopback(*bound)) || !allowed.empty(), {}};
     for (const std::string &name : allowed)
-        check.names.push_back(hostName(name));
+        check.names.push_back(hostFieldName(name));
     return check;
 }
 

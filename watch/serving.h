@@ -4,7 +4,7 @@
 // back, so the tests ask for every route in-process, without a socket.
 #pragma once
 
-#include "readings.h"
+#include "watch/readings.h"
 
 #include <memory>
 #include <mutex>
@@ -46,16 +46,16 @@ struct Rendered {
 
 // Which names a request's Host field may give. Bound to a loopback address,
 // where the user expects privacy, sensor-watch answers only requests for
-// localhost, a loopback address (127.x.y.z, [::1]) or a name allowed with
-// --allow-host: otherwise a web page from anywhere could point its own name
-// at 127.0.0.1 (DNS rebinding) and read every reading through a visitor's
-// browser. Bound to any other address, the user chose to be reached by
+// localhost, a loopback address (127.x.y.z, [::1], [::ffff:127.x.y.z]) or a
+// name allowed with --allow-host: otherwise a web page from anywhere could
+// point its own name at 127.0.0.1 (DNS rebinding) and read every reading
+// through a visitor's browser. Bound to any other address, the user chose to be reached by
 // whatever name scrapers know the machine by, and only names allowed with
 // --allow-host (and the loopback ones) narrow that.
 struct HostCheck {
     bool applies = false;
     // The names allowed besides the loopback ones, as a Host field's name is
-    // compared: in lower case, without a port and a trailing dot.
+    // compared (see hostFieldName).
     std::vector<std::string> names;
 };
 

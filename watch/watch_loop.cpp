@@ -1,14 +1,14 @@
-#include "watch_loop.h"
+#include "watch/watch_loop.h"
 
-#include "console.h"
-#include "csv_log.h"
-#include "http_server.h"
-#include "page.h"
-#include "screen_layout.h"
-#include "screen_terminal.h"
-#include "serving.h"
-#include "shared_block.h"
-#include "table.h"
+#include "platform/console.h"
+#include "platform/watched_block.h"
+#include "watch/address.h"
+#include "watch/csv_log.h"
+#include "watch/http_server.h"
+#include "watch/page.h"
+#include "watch/screen_layout.h"
+#include "watch/serving.h"
+#include "watch/table.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -45,7 +45,7 @@ bool writeOut(std::string_view text)
 int fail(const std::string &message)
 {
     // On the terminal's own screen, where it stays.
-    leaveScreen();
+    platform::leaveScreen();
     std::fprintf(stderr, "sensor-watch: %s\n", message.c_str());
     return 1;
 }
@@ -83,9 +83,9 @@ std::function<void(const std::string &)> tell = tellOnStandardError;
 bool sleepUnlessStopped(Clock::duration duration)
 {
     const auto until = Clock::now() + duration;
-    while (!stopRequested() && Clock::now() < until)
+    while (!platform::stopRequested() && Clock::now() < until)
         std::this_thread::sleep_for(std::min<Clock::duration>(100ms, until - Clock::now()));
-    return !stopRequested();
+    return !platform::stopRequested();
 }
 
 // Lasting trouble with the block, reported once for each stretch of it.
@@ -130,7 +130,7 @@ using Wait = std::function<bool(Clock::duration)>;
 // Copies the block over and over, hands each new valid snapshot to `handle`
 // after logging it with --csv, and reports lasting trouble; returns the exit
 // code.
-int watchBlock(const Options &options, const SharedBlock &block, const SnapshotHandler &handle,
+int watchBlock(const Options &options, const platform::WatchedBlock &block, const SnapshotHandler &handle,
                const Wait &wait = sleepUnlessStopped)
 {
     const auto timeout =
@@ -140,11 +140,11 @@ int watchBlock(const Options &options, const SharedBlock &block, const SnapshotH
     bool firstLook = true;
     auto lastValid = Clock::now();
     Trouble trouble;
-    while (!stopRequested()) {
+    while (!platform::stopRequested()) {
         // The writer never waits for us; a copy taken mid-refresh simply fails
         // the checks and is taken again. A block whose owner shrank it under
         // us is not what the bridge writes to any more.
-        if (const std::size_t copied = copyBlock(copy); copied < copy.size())
+        if (const std::size_t copied = platform::copyWatchedBlock(copy); copied < copy.size())
             return fail("the block " + std::string(blockName) + " shrank from " +
                         std::to_string(copy.size()) + " to " + std::to_string(copied) + " bytes");
         ReadResult result = readBlock(copy);
@@ -185,12 +185,10 @@ int watchBlock(const Options &options, const SharedBlock &block, const SnapshotH
 
 std::string url(const Endpoint &endpoint, int port)
 {
-    const bool ipv6 = endpoint.host.find(':') != std::string::npos;
-    return "http://" + (ipv6 ? '[' + endpoint.host + ']' : endpoint.host) + ':' + std::to_string(port) +
-           "/metrics";
+    return "http://" + urlHost(endpoint.host) + ':' + std::to_string(port) + "/metrics";
 }
 
-int serve(const Options &options, const SharedBlock &block, Serving &serving)
+int serve(const Options &options, const platform::WatchedBlock &block, Serving &serving)
 {
     // The line tells a script which port to scrape, and that the block is
     // there for the bridge.
@@ -204,13 +202,13 @@ int serve(const Options &options, const SharedBlock &block, Serving &serving)
 
 // The full-screen view, redrawn for each snapshot, each key, a resize, and
 // each second for the age in its heading; ends with q.
-int view(const Options &options, const SharedBlock &block)
+int view(const Options &options, const platform::WatchedBlock &block)
 {
     Readings readings;
     ViewState state;
     std::string clock;
     const auto size = [] {
-        const ScreenSize screen = screenSize();
+        const platform::ScreenSize screen = platform::screenSize();
         return TerminalSize{screen.rows > 0 ? screen.rows : 24, screen.columns > 0 ? screen.columns : 80};
     };
     auto drawn = Clock::now();
@@ -220,16 +218,16 @@ int view(const Options &options, const SharedBlock &block)
     };
     const auto wait = [&](Clock::duration duration) {
         const auto until = Clock::now() + duration;
-        while (!stopRequested() && Clock::now() < until) {
+        while (!platform::stopRequested() && Clock::now() < until) {
             const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(until - Clock::now());
-            const ScreenInput input = readScreenInput(std::clamp(left, 0ms, 100ms));
+            const platform::ScreenInput input = platform::readScreenInput(std::clamp(left, 0ms, 100ms));
             for (const KeyPress &key : decodeKeys(input.keys))
                 if (!applyKey(state, key, size()))
                     return false;
             if (!input.keys.empty() || input.resized || Clock::now() - drawn >= 1s)
                 draw();
         }
-        return !stopRequested();
+        return !platform::stopRequested();
     };
     if (!draw())
         return fail("cannot write to standard output");
@@ -248,13 +246,13 @@ int view(const Options &options, const SharedBlock &block)
         },
         wait);
     tell = tellOnStandardError;
-    leaveScreen();
+    platform::leaveScreen();
     return status;
 }
 
-int print(const Options &options, const SharedBlock &block, bool terminal)
+int print(const Options &options, const platform::WatchedBlock &block, bool terminal)
 {
-    if (terminal && options.mode == Mode::table && !options.once && enterScreen())
+    if (terminal && options.mode == Mode::table && !options.once && platform::enterScreen())
         return view(options, block);
     // The table's statistics, without the history that only the page needs.
     Readings readings;
@@ -301,8 +299,8 @@ int run(const Options &options)
         csvLog.everySeconds = options.csvEverySeconds;
         csvLog.withUnits = options.units;
     }
-    const bool terminal = prepareStdout();
-    installStopHandler();
+    const bool terminal = platform::prepareStdout();
+    platform::installStopHandler();
     Serving serving{.page = dashboardPage, .units = options.units};
     // The server starts before the block is opened, so that a port in use
     // ends the run before anything has been created.
@@ -311,7 +309,7 @@ int run(const Options &options)
         if (const std::string error = startServer(*options.endpoint, serving); !error.empty())
             return fail(error);
     }
-    const SharedBlock block = openSharedBlock(blockName, options.size);
+    const platform::WatchedBlock block = platform::openWatchedBlock(blockName, options.size);
     if (!block.error.empty()) {
         stopServer();
         return fail(block.error);
@@ -323,7 +321,7 @@ int run(const Options &options)
     int status = options.endpoint ? serve(options, block, serving) : print(options, block, terminal);
     if (const std::string error = finishLog(csvLog); !error.empty())
         status = fail(error);
-    closeSharedBlock();
+    platform::closeWatchedBlock();
     stopServer();
     return status;
 }

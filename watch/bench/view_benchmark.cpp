@@ -2,8 +2,8 @@
 // 2000 readings: taking the snapshot into the view's rows, laying out a
 // screen of 50 rows and 200 columns and drawing it. Recording the snapshot
 // into the model is left out; the plain table pays it too.
-#include "readings.h"
-#include "screen_layout.h"
+#include "watch/readings.h"
+#include "watch/screen_layout.h"
 
 #include <benchmark/benchmark.h>
 

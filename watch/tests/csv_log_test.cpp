@@ -1,4 +1,4 @@
-#include "csv_log.h"
+#include "watch/csv_log.h"
 
 #include <gtest/gtest.h>
 

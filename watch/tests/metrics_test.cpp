@@ -1,5 +1,5 @@
-#include "metrics.h"
-#include "recorded.h"
+#include "watch/metrics.h"
+#include "watch/tests/recorded.h"
 #include "testing/golden.h"
 
 #include <gtest/gtest.h>

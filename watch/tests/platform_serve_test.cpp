@@ -2,10 +2,10 @@
 // and as the Windows build under Wine, scraped from here over loopback: the
 // last good snapshot, fresh while the bridge publishes and stale once it is
 // killed, and a block that someone else made, attached to and left as it is.
-#include "block_writer.h"
-#include "http_client.h"
+#include "watch/tests/block_writer.h"
+#include "watch/tests/http_client.h"
 #include "testing/child_process.h"
-#include "testing/platform.h"
+#include "testing/native_or_wine.h"
 #include "testing/scenarios.h"
 
 #include <gtest/gtest.h>

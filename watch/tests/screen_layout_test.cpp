@@ -1,5 +1,5 @@
-#include "recorded.h"
-#include "screen_layout.h"
+#include "watch/tests/recorded.h"
+#include "watch/screen_layout.h"
 
 #include <gtest/gtest.h>
 

@@ -1,9 +1,9 @@
 // The full-screen view as a person sees it: the built sensor-watch in a tmux
 // terminal, the test playing the bridge and pressing the keys.
-#include "block_writer.h"
+#include "watch/tests/block_writer.h"
 #include "testing/child_process.h"
 
-#include "screen_layout.h"
+#include "watch/screen_layout.h"
 
 #include <unistd.h>
 

@@ -2,9 +2,9 @@
 // sensor-watch, the bridge with the simulated library, and a real Prometheus
 // server. How a snapshot goes stale, natively and under Wine, is in
 // platform_serve_test.cpp.
-#include "block_reader.h"
-#include "block_writer.h"
-#include "http_client.h"
+#include "watch/block_reader.h"
+#include "watch/tests/block_writer.h"
+#include "watch/tests/http_client.h"
 #include "testing/child_process.h"
 
 #include <arpa/inet.h>

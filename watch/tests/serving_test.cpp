@@ -1,6 +1,6 @@
 // Every route of serve mode, asked in-process: no socket, and time passes by
 // the moments given.
-#include "serving.h"
+#include "watch/serving.h"
 
 #include <gtest/gtest.h>
 #include <json/json.h>

@@ -1,12 +1,23 @@
-// sensor-watch's full-screen terminal. Lands in platform/console.h.
+// sensor-watch's console: stop requests, standard output, and the terminal
+// of the full-screen view. One header, two backends (console_posix.cpp,
+// console_win32.cpp), chosen by the build.
 #pragma once
 
 #include <chrono>
 #include <cstddef>
 #include <string>
 
-namespace watch {
+namespace platform {
 
+// Makes Ctrl-C and termination requests set a flag instead of ending the
+// process, so that a block sensor-watch made is removed on the way out.
+void installStopHandler();
+bool stopRequested();
+
+// Prepares standard output for byte-exact UTF-8 text and tells whether it is
+// a terminal that takes escape codes. A Windows console is switched to UTF-8
+// until sensor-watch ends, and then gets its code page back.
+bool prepareStdout();
 // The full-screen view's terminal: its size, the alternate screen, and keys
 // read one at a time without echo.
 struct ScreenSize {
@@ -40,4 +51,4 @@ struct ScreenInput {
 // terminal was resized.
 ScreenInput readScreenInput(std::chrono::milliseconds wait);
 
-}  // namespace watch
+}  // namespace platform

@@ -1,18 +1,26 @@
-#include "screen_terminal.h"
+#include "platform/console.h"
 
 #include <windows.h>
+
+#include <fcntl.h>
+#include <io.h>
 
 #include <algorithm>
 #include <array>
 #include <atomic>
 #include <cstdio>
 #include <cstdlib>
-#include <string_view>
 #include <span>
+#include <string_view>
 #include <utility>
 
-namespace watch {
+namespace platform {
 namespace {
+
+std::atomic<bool> stopFlag{false};
+// The console's output code page before sensor-watch set UTF-8, or 0 while
+// it has not set it.
+std::atomic<UINT> savedCodePage{0};
 
 std::atomic<bool> inScreen{false};
 // Standard input's console mode before the view, while keys are read from it.
@@ -23,6 +31,26 @@ void writeAll(const char *text)
 {
     std::fputs(text, stdout);
     std::fflush(stdout);
+}
+
+// The code page is the console's, not the process's, so the shell that
+// started sensor-watch would go on with UTF-8.
+void restoreCodePage()
+{
+    if (const UINT codePage = savedCodePage.exchange(0); codePage != 0)
+        SetConsoleOutputCP(codePage);
+}
+
+BOOL WINAPI onConsoleEvent(DWORD event)
+{
+    // Put back at once: after a close, logoff or shutdown event the system
+    // may end the process as soon as the handler returns. After Ctrl+C the
+    // view ends on its own, and leaves the screen once it has stopped drawing.
+    restoreCodePage();
+    if (event != CTRL_C_EVENT && event != CTRL_BREAK_EVENT)
+        leaveScreen();
+    stopFlag = true;
+    return TRUE;
 }
 
 // The console's keys as a terminal sends them, so that one decoding serves
@@ -47,6 +75,36 @@ std::string utf8Of(std::wstring_view text)
 }
 
 }  // namespace
+
+void installStopHandler()
+{
+    SetConsoleCtrlHandler(onConsoleEvent, TRUE);
+}
+
+bool stopRequested()
+{
+    return stopFlag;
+}
+
+bool prepareStdout()
+{
+    // Names and text go out byte for byte, without "\n" turning into "\r\n".
+    _setmode(_fileno(stdout), _O_BINARY);
+    HANDLE out = GetStdHandle(STD_OUTPUT_HANDLE);
+    DWORD mode = 0;
+    if (out == INVALID_HANDLE_VALUE || GetConsoleMode(out, &mode) == 0)
+        return false;
+    // The console shows its OEM code page otherwise, and UTF-8 names and
+    // units as mojibake ("Â°C").
+    const UINT codePage = GetConsoleOutputCP();
+    if (SetConsoleOutputCP(CP_UTF8) != 0) {
+        savedCodePage = codePage;
+        std::atexit(restoreCodePage);
+    }
+    // Escape codes only where the console takes them; otherwise they would
+    // print as text, and the tables are printed one after another instead.
+    return SetConsoleMode(out, mode | ENABLE_VIRTUAL_TERMINAL_PROCESSING) != 0;
+}
 
 bool enterScreen()
 {
@@ -130,4 +188,4 @@ ScreenInput readScreenInput(std::chrono::milliseconds wait)
     return input;
 }
 
-}  // namespace watch
+}  // namespace platform

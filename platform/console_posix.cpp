@@ -1,4 +1,4 @@
-#include "screen_terminal.h"
+#include "platform/console.h"
 
 #include <poll.h>
 #include <sys/ioctl.h>
@@ -11,8 +11,15 @@
 #include <cstdlib>
 #include <utility>
 
-namespace watch {
+namespace platform {
 namespace {
+
+std::atomic<bool> stopFlag{false};
+
+void onSignal(int)
+{
+    stopFlag = true;
+}
 
 std::atomic<bool> resizedFlag{false};
 bool inScreen = false;
@@ -32,6 +39,29 @@ void writeAll(const char *text)
 }
 
 }  // namespace
+
+void installStopHandler()
+{
+    struct sigaction action {};
+    action.sa_handler = onSignal;
+    sigemptyset(&action.sa_mask);
+    for (int signal : {SIGINT, SIGTERM, SIGHUP})
+        sigaction(signal, &action, nullptr);
+    // A reader that goes away (sensor-watch --json | head -1) shows up as a failed
+    // write, which ends the loop, rather than as a signal that skips the
+    // clean-up.
+    std::signal(SIGPIPE, SIG_IGN);
+}
+
+bool stopRequested()
+{
+    return stopFlag;
+}
+
+bool prepareStdout()
+{
+    return isatty(STDOUT_FILENO) != 0;
+}
 
 bool enterScreen()
 {
@@ -100,4 +130,4 @@ ScreenInput readScreenInput(std::chrono::milliseconds wait)
     return input;
 }
 
-}  // namespace watch
+}  // namespace platform
