@@ -64,7 +64,7 @@ def main():
         with open(os.path.join(scratch, "view.html"), "w", encoding="utf-8") as file:
             file.write(page(screen))
         subprocess.run(["chromium", "--headless", "--no-sandbox", "--disable-gpu", "--hide-scrollbars",
-                        f"--user-data-dir={scratch}/profile", "--window-size=860,530",
+                        f"--user-data-dir={scratch}/profile", "--window-size=860,500",
                         f"--screenshot={OUTPUT}", f"file://{scratch}/view.html"],
                        check=True, capture_output=True)
     print(f"wrote {OUTPUT} ({os.path.getsize(OUTPUT)} bytes)")
