@@ -44,6 +44,9 @@ void installStopHandler()
 {
     struct sigaction action {};
     action.sa_handler = onSignal;
+    // A write to the terminal that a signal interrupts goes on rather than
+    // failing; the waits return early all the same.
+    action.sa_flags = SA_RESTART;
     sigemptyset(&action.sa_mask);
     for (int signal : {SIGINT, SIGTERM, SIGHUP})
         sigaction(signal, &action, nullptr);
@@ -83,6 +86,8 @@ bool enterScreen()
     }
     struct sigaction action {};
     action.sa_handler = onResize;
+    // The wait for keys returns at a resize whatever the flag says.
+    action.sa_flags = SA_RESTART;
     sigemptyset(&action.sa_mask);
     sigaction(SIGWINCH, &action, nullptr);
     static bool leavesAtExit = false;
