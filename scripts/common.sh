@@ -35,7 +35,7 @@ ensure_packages() {
 }
 
 # What building the native programs needs.
-native_packages=(cmake g++ make pkg-config libjsoncpp-dev libsensors-dev libcli11-dev)
+native_packages=(cmake g++ make pkg-config libjsoncpp-dev libsensors-dev libcli11-dev zlib1g-dev)
 
 # --- Debian source packages ---------------------------------------------------
 # fetch_debian_source PACKAGE WORK_DIR fetches a source package with apt-get,

@@ -9,7 +9,7 @@ set -euo pipefail
 source "$(dirname "${BASH_SOURCE[0]}")/common.sh"
 cd "$repo"
 ensure_packages "${native_packages[@]}" libgtest-dev libgmock-dev \
-  g++-mingw-w64-x86-64 wine64 dpkg-dev lm-sensors libmicrohttpd-dev prometheus \
+  g++-mingw-w64-x86-64 libz-mingw-w64-dev wine64 dpkg-dev lm-sensors libmicrohttpd-dev prometheus \
   libbenchmark-dev clang libclang-rt-14-dev chromium chromium-driver python3-selenium \
   osslsigncode openssl clang-format
 # npm installs the dashboard's charting library; a Node.js that brings its own

@@ -56,7 +56,8 @@ void declareOptions(CLI::App &app, Options &options)
     json->excludes(raw);
     app.add_flag_callback(
            "--no-units", [&] { options.units = false; },
-           "show values as published, without the vendor library's default units and rounding")
+           "show and serve values as published, without the vendor library's default units and "
+           "rounding, the metrics as one family, sensor_bridge_reading")
         ->excludes(raw)
         ->excludes(json);
     CLI::Option *once = app.add_flag("--once", options.once, "exit after the first valid snapshot");

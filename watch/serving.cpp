@@ -1,6 +1,8 @@
 #include "watch/serving.h"
 
+#include "platform/process_stats.h"
 #include "watch/address.h"
+#include "watch/gzip.h"
 #include "watch/metrics.h"
 #include "watch/page_json.h"
 
@@ -8,6 +10,7 @@
 #include <array>
 #include <charconv>
 #include <cstdint>
+#include <iterator>
 #include <optional>
 #include <system_error>
 
@@ -22,10 +25,10 @@ constexpr std::string_view textContentType = "text/plain; charset=utf-8";
 constexpr std::string_view pagePolicy = "default-src 'none'; script-src 'unsafe-inline'; "
                                         "style-src 'unsafe-inline'; img-src data:; connect-src 'self'";
 
-// Whether a header field's name is Host, in any case.
-bool isHostField(std::string_view name)
+// Whether a header field's name is the lower-case one, in any case.
+bool isField(std::string_view name, std::string_view lowerCase)
 {
-    return std::ranges::equal(name, std::string_view("host"),
+    return std::ranges::equal(name, lowerCase,
                               [](char given, char expected) { return (given | 0x20) == expected; });
 }
 
@@ -34,7 +37,7 @@ bool hostAllowed(const HostCheck &check, const Fields &headers)
     if (!check.applies)
         return true;
     const auto host =
-        std::ranges::find_if(headers, [](const auto &field) { return isHostField(field.first); });
+        std::ranges::find_if(headers, [](const auto &field) { return isField(field.first, "host"); });
     if (host == headers.end())
         return false;
     const std::string name = hostFieldName(host->second);
@@ -45,6 +48,8 @@ bool hostAllowed(const HostCheck &check, const Fields &headers)
 struct Answer {
     unsigned status = 200;
     std::string body;
+    // Header fields of this answer's own.
+    Fields headers{};
 };
 
 Answer page(Serving &serving, const Request &, Moment)
@@ -52,7 +57,19 @@ Answer page(Serving &serving, const Request &, Moment)
     return {200, std::string(serving.page)};
 }
 
-Answer metrics(Serving &serving, const Request &, Moment now)
+// Whether any of the request's Accept-Encoding fields takes gzip.
+bool wantsGzip(const Fields &headers)
+{
+    return std::ranges::any_of(headers, [](const auto &field) {
+        return isField(field.first, "accept-encoding") && acceptsGzip(field.second);
+    });
+}
+
+// The scrape: the lines that change with every scrape (the build, the
+// freshness, the process's figures), then the snapshot's readings. Gzip
+// where the request asks for it, from the readings deflated once when
+// published; both forms say that they depend on Accept-Encoding.
+Answer metrics(Serving &serving, const Request &request, Moment now)
 {
     std::optional<SnapshotAge> age;
     std::shared_ptr<const Rendered> rendered;
@@ -61,7 +78,23 @@ Answer metrics(Serving &serving, const Request &, Moment now)
         age = snapshotAge(serving.readings, now);
         rendered = serving.rendered;
     }
-    return {200, renderBuildInfo() + renderFreshness(age) + (rendered ? rendered->metrics : "")};
+    std::string head =
+        renderBuildInfo() + renderFreshness(age) +
+        renderProcess(serving.processStats != nullptr ? serving.processStats() : platform::ProcessStats{});
+    Answer answered{200, {}, {{"Vary", "Accept-Encoding"}}};
+    const DeflatedPart *tail = rendered && rendered->metricsDeflated ? &*rendered->metricsDeflated : nullptr;
+    if (wantsGzip(request.headers) && (tail != nullptr || !rendered)) {
+        if (const std::optional<DeflatedPart> deflated = deflatePart(head, tail == nullptr)) {
+            const std::array parts{&*deflated, tail};
+            answered.body = gzipMember(std::span(parts.data(), tail != nullptr ? 2 : 1));
+            answered.headers.emplace_back("Content-Encoding", "gzip");
+            return answered;
+        }
+    }
+    answered.body = std::move(head);
+    if (rendered)
+        answered.body += rendered->metrics;
+    return answered;
 }
 
 Answer status(Serving &serving, const Request &, Moment now)
@@ -145,12 +178,13 @@ const Route *routeOf(std::string_view path)
 
 // Every answer is for this one client and this one moment, and is what its
 // content type says.
-Response respond(unsigned status, std::string_view contentType, std::string body)
+Response respond(unsigned status, std::string_view contentType, std::string body, Fields headers = {})
 {
     Response response{status,
                       std::string(contentType),
                       std::move(body),
                       {{"X-Content-Type-Options", "nosniff"}, {"Cache-Control", "no-store"}}};
+    std::ranges::move(headers, std::back_inserter(response.headers));
     if (contentType == htmlContentType)
         response.headers.emplace_back("Content-Security-Policy", pagePolicy);
     return response;
@@ -164,8 +198,10 @@ void publish(Serving &serving, Snapshot snapshot, bool old, Moment now)
     // new snapshot's sequence or age beside the last one's texts.
     const std::lock_guard lock(serving.mutex);
     recordSnapshot(serving.readings, std::move(snapshot), now, old);
-    serving.rendered = std::make_shared<const Rendered>(
-        Rendered{renderReadings(serving.readings), renderSnapshotJson(serving.readings, serving.units)});
+    std::string metrics = renderReadings(serving.readings, serving.units);
+    std::optional<DeflatedPart> deflated = deflatePart(metrics, true);
+    serving.rendered = std::make_shared<const Rendered>(Rendered{
+        std::move(metrics), std::move(deflated), renderSnapshotJson(serving.readings, serving.units)});
 }
 
 HostCheck hostCheckFor(std::string_view address, std::span<const std::string> allowed)
@@ -199,7 +235,7 @@ Response answer(Serving &serving, const Request &request, Moment now)
         return std::move(*refused);
     const Route &route = *routeOf(request.path);
     Answer answered = route.answer(serving, request, now);
-    return respond(answered.status, route.contentType, std::move(answered.body));
+    return respond(answered.status, route.contentType, std::move(answered.body), std::move(answered.headers));
 }
 
 }  // namespace watch

@@ -4,6 +4,8 @@
 // back, so the tests ask for every route in-process, without a socket.
 #pragma once
 
+#include "platform/process_stats.h"
+#include "watch/gzip.h"
 #include "watch/readings.h"
 
 #include <memory>
@@ -41,6 +43,9 @@ struct Response {
 // request neither renders readings nor sees half of a refresh.
 struct Rendered {
     std::string metrics;
+    // The metrics deflated as the last part of a gzip scrape (see gzip.h);
+    // nothing when zlib failed, and those scrapes are served plain.
+    std::optional<DeflatedPart> metricsDeflated;
     std::string snapshotJson;
 };
 
@@ -69,8 +74,12 @@ struct Serving {
     std::string_view page;
     // Set before the server starts, and only read afterwards.
     HostCheck hostCheck{};
-    // Whether the page shows values in their type's unit (see units.h).
+    // Whether the metrics and the page give values in their type's unit
+    // (see metrics.h and units.h), or as published (--no-units).
     bool units = true;
+    // Reads the process's figures for each scrape: platform::processStats
+    // in the program, a fixed stand-in in the tests; none without it.
+    platform::ProcessStats (*processStats)() = nullptr;
     std::mutex mutex{};
     // Only the publishing thread changes these, under the lock; requests
     // read them under it.

@@ -1,6 +1,7 @@
 #include "watch/watch_loop.h"
 
 #include "platform/console.h"
+#include "platform/process_stats.h"
 #include "platform/watched_block.h"
 #include "watch/address.h"
 #include "watch/csv_log.h"
@@ -301,7 +302,7 @@ int run(const Options &options)
     }
     const bool terminal = platform::prepareStdout();
     platform::installStopHandler();
-    Serving serving{.page = dashboardPage, .units = options.units};
+    Serving serving{.page = dashboardPage, .units = options.units, .processStats = platform::processStats};
     // The server starts before the block is opened, so that a port in use
     // ends the run before anything has been created.
     if (options.endpoint) {
