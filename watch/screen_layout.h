@@ -16,9 +16,10 @@
 namespace watch {
 
 // Each reading's number among the readings of its sensor that share its label
-// and unit (its type with --no-units), counted over the names as UTF-8 repairs
-// them: 1 for the first, 2 for the second. The view shows the label of the
-// second as "Core #2", and the log names its column so too.
+// and unit (its label alone with --no-units), counted over the labels as
+// UTF-8 repairs them: 1 for the first, 2 for the second. The view shows the
+// label of the second as "Core #2", and the log names its column so too, so
+// that a sensor's columns have names of their own.
 std::vector<std::size_t> occurrences(const Snapshot &snapshot, bool withUnits);
 
 // The unit a type's values are shown in, empty for none (see units.h).
