@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <array>
 #include <charconv>
+#include <limits>
 #include <optional>
 #include <tuple>
 #include <unordered_map>
@@ -230,20 +231,30 @@ void takeSnapshot(ViewState &view, const Readings &readings, bool withUnits)
     // The missing readings, by the key of the present one they follow (empty
     // for those at the start).
     std::unordered_map<std::string, std::vector<ViewRow>> following;
+    std::vector<std::size_t> ages;
     std::string before;
     for (ViewRow &row : view.rows) {
         if (present.contains(row.key)) {
             before = row.key;
             continue;
         }
-        row.missing = true;
+        ages.push_back(++row.missingFor);
         following[before].push_back(std::move(row));
+    }
+    // Beyond missingKept, those missing longer than the missingKept-th
+    // longest go.
+    std::size_t longest = std::numeric_limits<std::size_t>::max();
+    if (ages.size() > missingKept) {
+        std::ranges::nth_element(ages, ages.begin() + (missingKept - 1));
+        longest = ages[missingKept - 1];
     }
     std::vector<ViewRow> rows;
     rows.reserve(current.size() + view.rows.size());
     const auto follow = [&](const std::string &key) {
         if (const auto found = following.find(key); found != following.end())
-            std::ranges::move(found->second, std::back_inserter(rows));
+            for (ViewRow &row : found->second)
+                if (row.missingFor <= longest)
+                    rows.push_back(std::move(row));
     };
     follow({});
     for (ViewRow &row : current) {
@@ -431,7 +442,7 @@ std::vector<ScreenLine> layoutScreen(const ViewState &view, const Readings &read
                           row.minimum,
                           row.maximum,
                           row.average};
-        lines.push_back({line(cells), row.missing || !fresh ? LineStyle::dim : LineStyle::normal});
+        lines.push_back({line(cells), row.missingFor > 0 || !fresh ? LineStyle::dim : LineStyle::normal});
     }
     // Blank lines below the last reading, and the keys at the bottom.
     const bool keysShown = size.rows >= 4;

@@ -35,8 +35,14 @@ struct ViewRow {
     std::string minimum;
     std::string maximum;
     std::string average;
-    bool missing = false;
+    // The snapshots it has been missing from; 0 while it is in the last.
+    std::size_t missingFor = 0;
 };
+
+// About this many missing readings stay in the view, those missing longest
+// going first beyond it, so that readings that keep changing their names
+// cannot grow it without end.
+inline constexpr std::size_t missingKept = 1000;
 
 struct ViewState {
     std::vector<ViewRow> rows;
@@ -58,7 +64,7 @@ struct TerminalSize {
 
 // Takes the last recorded snapshot into the view's rows, in the snapshot's
 // order; readings that were there before and are not now stay, marked
-// missing, after the reading they followed.
+// missing, after the reading they followed (see missingKept).
 void takeSnapshot(ViewState &view, const Readings &readings, bool withUnits);
 
 enum class Key { up, down, pageUp, pageDown, home, end, escape, enter, backspace, character };

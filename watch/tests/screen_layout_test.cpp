@@ -141,7 +141,18 @@ TEST(ScreenLayout, KeepsTheTopReadingAndMissingReadingsAcrossSnapshots)
     ASSERT_EQ(viewed.view.rows.size(), 42u);
     EXPECT_EQ(viewed.view.rows[1].label, "x #2");
     EXPECT_EQ(viewed.view.rows[5].label, "Core 3");
-    EXPECT_TRUE(viewed.view.rows[5].missing);
+    EXPECT_EQ(viewed.view.rows[5].missingFor, 1u);
+    applyKey(viewed.view, {Key::home, {}}, size);
+    EXPECT_EQ(screen(viewed, size)[7].style, LineStyle::dim) << screen(viewed, size)[7].text;
+    EXPECT_EQ(screen(viewed, size)[6].style, LineStyle::normal);
+    // Readings that keep changing their names: the view keeps a bounded number.
+    for (int round = 0; round < 8; ++round) {
+        Snapshot churn;
+        churn.sensors = {{std::to_string(round), false, cores(600).sensors[0].readings}};
+        recordSnapshot(viewed.readings, churn, {}, false);
+        takeSnapshot(viewed.view, viewed.readings, true);
+    }
+    EXPECT_LE(viewed.view.rows.size(), missingKept + 2 * 600);
 }
 
 TEST(DecodeKeys, ReadsTheSequencesTerminalsSend)
