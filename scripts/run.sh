@@ -38,7 +38,9 @@ trap 'stop; exit 0' INT TERM
 
 # sensor-watch creates the block first, in place of the consumer (or
 # attaches to one that the consumer made); the program only opens it.
-"$bin/sensor-watch" &
+# It reads its view's keys from the terminal, which a command started with &
+# in a script would not get without saying so.
+"$bin/sensor-watch" 0<&0 &
 watch=$!
 for _ in $(seq 50); do
   [[ -e /dev/shm/shareMemory_QORAInfo ]] && break

@@ -93,6 +93,22 @@ void declareOptions(CLI::App &app, Options &options)
         ->needs(serve);
 }
 
+// The log, which goes with every other mode.
+void declareLogOptions(CLI::App &app, Options &options)
+{
+    CLI::Option *csv =
+        app.add_option(
+               "--csv", options.csvPath,
+               "append a row per new snapshot to the CSV file FILE, or to FILE-2, FILE-3 ... when the "
+               "readings are other than those in it")
+            ->type_name("FILE");
+    app.add_option("--csv-every")
+        ->description("with --csv: at most one row per this many seconds, the last snapshot of each")
+        ->type_name("SECONDS")
+        ->check(reading(options.csvEverySeconds, seconds, "a number of seconds above 0 and below 1e9"))
+        ->needs(csv);
+}
+
 }  // namespace
 
 std::optional<int> parseOptions(int argc, char **argv, Options &options)
@@ -100,6 +116,7 @@ std::optional<int> parseOptions(int argc, char **argv, Options &options)
     CLI::App app("", "sensor-watch");
     app.set_version_flag("--version", "sensor-watch " SENSOR_BRIDGE_VERSION, "show the version");
     declareOptions(app, options);
+    declareLogOptions(app, options);
     try {
         app.parse(argc, argv);
     } catch (const CLI::ParseError &error) {

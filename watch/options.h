@@ -28,6 +28,10 @@ struct Options {
     std::vector<std::string> allowHosts;
     // Whether the table and the page show values in their type's unit.
     bool units = true;
+    // The CSV log of every snapshot (none when empty), and the least time
+    // between its rows (none when 0).
+    std::string csvPath;
+    double csvEverySeconds = 0;
 };
 
 // Reads the command line into `options`, each value parsed once. Returns the

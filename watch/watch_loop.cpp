@@ -4,8 +4,10 @@
 #include "platform/process_stats.h"
 #include "platform/watched_block.h"
 #include "watch/address.h"
+#include "watch/csv_log.h"
 #include "watch/http_server.h"
 #include "watch/page.h"
+#include "watch/screen_layout.h"
 #include "watch/serving.h"
 #include "watch/table.h"
 
@@ -43,6 +45,8 @@ bool writeOut(std::string_view text)
 
 int fail(const std::string &message)
 {
+    // On the terminal's own screen, where it stays.
+    platform::leaveScreen();
     std::fprintf(stderr, "sensor-watch: %s\n", message.c_str());
     return 1;
 }
@@ -64,12 +68,25 @@ bool writeFile(const std::string &path, std::span<const std::byte> bytes)
     return std::fclose(file) == 0 && written;
 }
 
-// Sleeps in short steps so that a stop request is noticed within 100 ms.
-void sleepUnlessStopped(Clock::duration duration)
+// The log of every snapshot, with --csv.
+CsvLog csvLog;
+
+// Tells the user of lasting trouble and of the log's files: on standard
+// error, or in the full-screen view, which would hide that, on its bottom line.
+void tellOnStandardError(const std::string &line)
+{
+    std::fprintf(stderr, "sensor-watch: %s\n", line.c_str());
+}
+std::function<void(const std::string &)> tell = tellOnStandardError;
+
+// Sleeps in short steps so that a stop request is noticed within 100 ms;
+// false when the watch is to end.
+bool sleepUnlessStopped(Clock::duration duration)
 {
     const auto until = Clock::now() + duration;
     while (!platform::stopRequested() && Clock::now() < until)
         std::this_thread::sleep_for(std::min<Clock::duration>(100ms, until - Clock::now()));
+    return !platform::stopRequested();
 }
 
 // Lasting trouble with the block, reported once for each stretch of it.
@@ -97,7 +114,7 @@ void noteInvalid(Trouble &trouble, const ReadResult &result, Clock::time_point n
     if (trouble.headerSeen && !trouble.since)
         trouble.since = now;
     if (trouble.since && !trouble.reported && now - *trouble.since > reportAfter) {
-        std::fprintf(stderr, "sensor-watch: block holds no valid snapshot: %s\n", trouble.lastError.c_str());
+        tell("block holds no valid snapshot: " + trouble.lastError);
         trouble.reported = true;
     }
 }
@@ -108,9 +125,14 @@ void noteInvalid(Trouble &trouble, const ReadResult &result, Clock::time_point n
 // watch, or nothing to go on.
 using SnapshotHandler = std::function<std::optional<int>(Snapshot, std::span<const std::byte>, bool old)>;
 
-// Copies the block over and over, hands each new valid snapshot to `handle`,
-// and reports lasting trouble; returns the exit code.
-int watchBlock(const Options &options, const platform::WatchedBlock &block, const SnapshotHandler &handle)
+// Waits between looks at the block; false when the watch is to end.
+using Wait = std::function<bool(Clock::duration)>;
+
+// Copies the block over and over, hands each new valid snapshot to `handle`
+// after logging it with --csv, and reports lasting trouble; returns the exit
+// code.
+int watchBlock(const Options &options, const platform::WatchedBlock &block, const SnapshotHandler &handle,
+               const Wait &wait = sleepUnlessStopped)
 {
     const auto timeout =
         std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(options.timeoutSeconds));
@@ -133,11 +155,21 @@ int watchBlock(const Options &options, const platform::WatchedBlock &block, cons
             lastValid = now;
             noteValid(trouble);
             if (copy != shown) {
+                // Nobody knows when an old snapshot was written, so it has no time for a row.
+                const Moment at = momentNow();
+                if (!options.csvPath.empty() && !old)
+                    if (const std::string error =
+                            logSnapshot(csvLog, result.snapshot, at.unixTime, at.steadySeconds);
+                        !error.empty())
+                        return fail(error);
+                if (!csvLog.notice.empty())
+                    tell(std::exchange(csvLog.notice, {}));
                 if (const std::optional<int> exitCode = handle(std::move(result.snapshot), copy, old))
                     return *exitCode;
                 shown = copy;
             }
-            sleepUnlessStopped(refreshDelay);
+            if (!wait(refreshDelay))
+                return 0;
             continue;
         }
         noteInvalid(trouble, result, now);
@@ -146,7 +178,8 @@ int watchBlock(const Options &options, const platform::WatchedBlock &block, cons
                          options.timeoutSeconds, trouble.lastError.c_str());
             return 1;
         }
-        sleepUnlessStopped(retryDelay);
+        if (!wait(retryDelay))
+            return 0;
     }
     return 0;
 }
@@ -168,8 +201,60 @@ int serve(const Options &options, const platform::WatchedBlock &block, Serving &
     });
 }
 
+// The full-screen view, redrawn for each snapshot, each key, a resize, and
+// each second for the age in its heading; ends with q.
+int view(const Options &options, const platform::WatchedBlock &block)
+{
+    Readings readings;
+    ViewState state;
+    std::string clock;
+    const auto size = [] {
+        const platform::ScreenSize screen = platform::screenSize();
+        return TerminalSize{screen.rows > 0 ? screen.rows : 24, screen.columns > 0 ? screen.columns : 80};
+    };
+    auto drawn = Clock::now();
+    const auto draw = [&] {
+        drawn = Clock::now();
+        return writeOut(drawScreen(layoutScreen(state, readings, momentNow(), clock, size())));
+    };
+    const auto wait = [&](Clock::duration duration) {
+        const auto until = Clock::now() + duration;
+        while (!platform::stopRequested() && Clock::now() < until) {
+            const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(until - Clock::now());
+            const platform::ScreenInput input = platform::readScreenInput(std::clamp(left, 0ms, 100ms));
+            for (const KeyPress &key : decodeKeys(input.keys))
+                if (!applyKey(state, key, size()))
+                    return false;
+            if (!input.keys.empty() || input.resized || Clock::now() - drawn >= 1s)
+                draw();
+        }
+        return !platform::stopRequested();
+    };
+    if (!draw())
+        return fail("cannot write to standard output");
+    tell = [&](const std::string &line) {
+        state.notice = line;
+        draw();
+    };
+    const int status = watchBlock(
+        options, block,
+        [&](Snapshot snapshot, std::span<const std::byte>, bool old) {
+            recordSnapshot(readings, std::move(snapshot), momentNow(), old);
+            takeSnapshot(state, readings, options.units);
+            clock = localTime();
+            return draw() ? std::optional<int>()
+                          : std::optional<int>(fail("cannot write to standard output"));
+        },
+        wait);
+    tell = tellOnStandardError;
+    platform::leaveScreen();
+    return status;
+}
+
 int print(const Options &options, const platform::WatchedBlock &block, bool terminal)
 {
+    if (terminal && options.mode == Mode::table && !options.once && platform::enterScreen())
+        return view(options, block);
     // The table's statistics, without the history that only the page needs.
     Readings readings;
     return watchBlock(options, block, [&](Snapshot snapshot, std::span<const std::byte> copy, bool old) {
@@ -206,6 +291,15 @@ int print(const Options &options, const platform::WatchedBlock &block, bool term
 
 int run(const Options &options)
 {
+    // A log that cannot be written ends the run before anything starts.
+    if (!options.csvPath.empty()) {
+        if (const std::string error = checkLogPath(options.csvPath); !error.empty())
+            return fail(error);
+        csvLog.path = options.csvPath;
+        csvLog.byteOrderMark = SENSOR_WATCH_LOG_BOM;
+        csvLog.everySeconds = options.csvEverySeconds;
+        csvLog.withUnits = options.units;
+    }
     const bool terminal = platform::prepareStdout();
     platform::installStopHandler();
     Serving serving{.page = dashboardPage, .units = options.units, .processStats = platform::processStats};
@@ -225,7 +319,9 @@ int run(const Options &options)
         std::fprintf(stderr,
                      "sensor-watch: attached to the existing block %s (%zu bytes), which stays as it is\n",
                      std::string(blockName).c_str(), block.size);
-    const int status = options.endpoint ? serve(options, block, serving) : print(options, block, terminal);
+    int status = options.endpoint ? serve(options, block, serving) : print(options, block, terminal);
+    if (const std::string error = finishLog(csvLog); !error.empty())
+        status = fail(error);
     platform::closeWatchedBlock();
     stopServer();
     return status;

@@ -12,10 +12,13 @@
 #include <gtest/gtest.h>
 #include <json/json.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdlib>
 #include <deque>
 #include <filesystem>
+#include <fstream>
+#include <iterator>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -165,6 +168,24 @@ TEST_P(Serve, AttachesToABlockThatExistsAndLeavesIt)
         const std::string now = sample(body, "sensor_bridge_snapshot_timestamp_seconds");
         return !now.empty() && now != before && sample(body, "sensor_bridge_snapshot_fresh") == "1";
     })) << body;
+}
+
+// The log beside serving; in UTF-8 with a byte-order mark on Windows, so
+// that a spreadsheet reads the degree sign right.
+TEST_P(Serve, LogsEachSnapshotWithAByteOrderMarkOnWindows)
+{
+    ScratchDirectory folder;
+    const fs::path log = folder.path / "log.csv";
+    ASSERT_GT(startServing({"--csv", platform().path(log)}), 0);
+    start("sensor-bridge");
+    std::string text;
+    ASSERT_TRUE(eventually(120s, [&] {
+        std::ifstream file(log, std::ios::binary);
+        text.assign(std::istreambuf_iterator<char>(file), {});
+        return std::ranges::count(text, '\n') >= 3;
+    })) << text;
+    const std::string header = "time,cpu / Core 0 [\u00b0C],cpu / Core 0 [MHz]\r\n";
+    EXPECT_TRUE(text.starts_with((platform().viaWine ? "\xef\xbb\xbf" : "") + header)) << text;
 }
 
 INSTANTIATE_TEST_SUITE_P(OnEachPlatform, Serve, testing::ValuesIn(platforms()), platformName);

@@ -10,18 +10,23 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <array>
 #include <chrono>
 #include <functional>
+#include <iterator>
+#include <regex>
+#include <sstream>
 #include <string>
 #include <vector>
 
 namespace {
 
 // Runs sensor-watch to its end, calling `tick` with its output so far about
-// every 100 ms while it runs and the block exists; kills it after 20 s.
+// every 100 ms while it runs and the block exists; kills it after `limit`.
 ChildOutcome runWatch(const std::vector<std::string> &args, bool mergeErrors,
-                      const std::function<void(pid_t, const std::string &)> &tick)
+                      const std::function<void(pid_t, const std::string &)> &tick,
+                      std::chrono::seconds limit = std::chrono::seconds(20))
 {
     std::vector<std::string> arguments{SENSOR_WATCH};
     arguments.insert(arguments.end(), args.begin(), args.end());
@@ -29,7 +34,7 @@ ChildOutcome runWatch(const std::vector<std::string> &args, bool mergeErrors,
     options.mergeErrors = mergeErrors;
     ChildProcess child = startChild(arguments, options);
     std::string output;
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+    const auto deadline = std::chrono::steady_clock::now() + limit;
     while (child.output >= 0 && std::chrono::steady_clock::now() < deadline) {
         output += readAvailable(child, std::chrono::milliseconds(100));
         if (blockObjectSize() > 0)
@@ -86,6 +91,8 @@ TEST_F(WatchProcess, RejectsBadOptionsBeforeTouchingTheBlock)
                                                {"--serve", "[::1]"},
                                                {"--allow-host", "pc"},
                                                {"--no-units", "--json"},
+                                               {"--csv-every", "5"},
+                                               {"--csv", "log.csv", "--csv-every", "0"},
                                                {"--bogus"}}) {
         std::vector<std::string> command{SENSOR_WATCH};
         command.insert(command.end(), arguments.begin(), arguments.end());
@@ -153,6 +160,84 @@ TEST_F(WatchProcess, ReportsABlockThatItsOwnerShrankAndExits)
                   "sensor-watch: the block shareMemory_QORAInfo shrank from 1048576 to 4096 bytes\n"),
               std::string::npos)
         << outcome.output;
+}
+
+// A sensor whose name and labels hold commas and quotes, with values of the
+// step, and with a third reading when `more`.
+std::string loggedText(int step, bool more)
+{
+    const std::string value = std::to_string(step) + ".500000";
+    return R"({"a \"b\", c":[{"x,\"y\"":{"type":"temperature","value":")" + value +
+           R"("}},{"Core":{"type":"clock","value":")" + value + R"("}})" +
+           (more ? R"(,{"new":{"type":"fan","value":"-1.000000"}})" : "") + "]}";
+}
+
+TEST_F(WatchProcess, LogsEachSnapshotAsARowThatPythonReadsBack)
+{
+    ScratchDirectory folder;
+    const std::string log = (folder.path / "log.csv").string();
+    int step = 0;
+    // A new snapshot at every look: 20 of one set of readings, then more.
+    const ChildOutcome outcome = runWatch(
+        {"--json", "--csv", log}, false,
+        [&](pid_t pid, const std::string &output) {
+            const auto shown = std::ranges::count(output, '\n');
+            if (shown >= 22)
+                kill(pid, SIGINT);
+            else
+                publish("a \"b\", c\n", loggedText(++step, shown >= 20));
+        },
+        std::chrono::seconds(300));
+    EXPECT_EQ(outcome.exitCode, 0) << outcome.output;
+    // Each --json line is a snapshot that the log took, in the first file
+    // or, with more readings, the second: its values, in order.
+    const std::string header = R"(time|a "b", c / x,"y" [°C]|a "b", c / Core [MHz])";
+    std::string expected[2] = {header + "\n", header + R"(|a "b", c / new [RPM])" + "\n"};
+    std::size_t rows[2] = {};
+    std::istringstream lines(outcome.output);
+    const std::regex value(R"re("value":"([^"]*)")re");
+    for (std::string line; std::getline(lines, line);) {
+        const bool more = line.find("new") != std::string::npos;
+        for (std::sregex_iterator i(line.begin(), line.end(), value); i != std::sregex_iterator(); ++i)
+            expected[more] += (*i)[1].str() + (std::next(i) == std::sregex_iterator() ? "\n" : "|");
+        ++rows[more];
+    }
+    EXPECT_GE(rows[0], 20u);
+    EXPECT_GE(rows[1], 1u);
+    // Python reads each file's header and rows, checks the time, and prints
+    // the rest.
+    const ChildOutcome read =
+        runChild({PYTHON, "-c",
+                  "import csv, datetime, sys\n"
+                  "for path in sys.argv[1:]:\n"
+                  "    header, *rows = csv.reader(open(path, newline='', encoding='utf-8'))\n"
+                  "    print('|'.join(header))\n"
+                  "    for row in rows:\n"
+                  "        datetime.datetime.fromisoformat(row[0])\n"
+                  "        print('|'.join(row[1:]))\n",
+                  log, (folder.path / "log-2.csv").string()},
+                 {}, std::chrono::seconds(60));
+    EXPECT_EQ(read.exitCode, 0);
+    EXPECT_EQ(read.output, expected[0] + expected[1]);
+}
+
+TEST_F(WatchProcess, EndsWhenTheLogCannotBeWritten)
+{
+    // Before it serves or makes the block.
+    ChildOptions options;
+    options.mergeErrors = true;
+    const ChildOutcome early = runChild({SENSOR_WATCH, "--serve", "0", "--csv", "/nonexistent/log.csv"},
+                                        options, std::chrono::seconds(20));
+    EXPECT_EQ(early.exitCode, 1);
+    EXPECT_EQ(early.output, "sensor-watch: cannot write /nonexistent/log.csv: No such file or directory\n");
+    // A full disk, later.
+    const ChildOutcome full =
+        runWatch({"--json", "--csv", "/dev/full"}, true, [step = 0](pid_t, const std::string &) mutable {
+            publish("a \"b\", c\n", loggedText(++step, false));
+        });
+    EXPECT_EQ(full.exitCode, 1);
+    EXPECT_TRUE(full.output.ends_with("sensor-watch: cannot write /dev/full: No space left on device\n"))
+        << full.output;
 }
 
 }  // namespace
