@@ -2,9 +2,9 @@
 
 #include "watch/utf8.h"
 
-#include <json/json.h>
-
-#include <memory>
+#include <algorithm>
+#include <charconv>
+#include <system_error>
 #include <utility>
 
 namespace watch {
@@ -15,89 +15,227 @@ ReadResult reject(BlockStatus status, std::string error)
     return {status, std::move(error), {}};
 }
 
-// jsoncpp reports errors as indented "* " items over several lines;
-// sensor-watch reports each failure on one line.
-std::string oneLine(std::string_view text)
-{
-    std::string line;
-    for (std::size_t i = 0; i < text.size(); ++i) {
-        const char c = text[i];
-        if (c == '*' && i + 1 < text.size() && text[i + 1] == ' ' && (i == 0 || text[i - 1] == '\n'))
-            continue;
-        const bool space = c == '\n' || c == '\r' || c == '\t' || c == ' ';
-        if (!space)
-            line += c;
-        else if (!line.empty() && line.back() != ' ')
-            line += ' ';
-    }
-    while (!line.empty() && line.back() == ' ')
-        line.pop_back();
-    return line;
-}
-
 std::string quoted(std::string_view name)
 {
     return '"' + printable(name) + '"';
 }
 
-bool parseText(std::string_view text, Json::Value &root, std::string &error)
+// Reads the one shape that the block's text has: null, or an object whose
+// members are null or arrays of objects with one member, {label: {"type":
+// string, "value": string}}. It reads JSON as strictly as a strict reader
+// (no comments, no trailing commas, nothing after the value), with the same
+// strings: raw bytes as they are, every escape decoded, "\u" pairs joined.
+// What is not JSON sets `syntax`; JSON of another shape sets `shape` at the
+// first value out of place. Either ends the reading.
+struct Parser {
+    std::string_view text;
+    std::size_t at = 0;
+    std::string syntax{};
+    std::string shape{};
+};
+
+bool failSyntax(Parser &parser, std::string_view expected)
 {
-    // Strict, so that a cut or padded text never passes, except that the root
-    // may be null: that is what an empty sensor list is published as. A
-    // reader keeps its state while it parses, so each thread has its own.
-    thread_local const std::unique_ptr<Json::CharReader> reader = [] {
-        Json::CharReaderBuilder builder;
-        Json::CharReaderBuilder::strictMode(&builder.settings_);
-        builder["strictRoot"] = false;
-        return std::unique_ptr<Json::CharReader>(builder.newCharReader());
-    }();
-    try {
-        return reader->parse(text.data(), text.data() + text.size(), &root, &error);
-    } catch (const Json::Exception &e) {
-        // jsoncpp throws instead of failing when garbage nests too deeply.
-        error = e.what();
+    parser.syntax = "at byte " + std::to_string(parser.at) + ": expected " + std::string(expected);
+    return false;
+}
+
+bool failShape(Parser &parser, std::string problem)
+{
+    parser.shape = std::move(problem);
+    return false;
+}
+
+// The next byte after JSON's whitespace, or 0 at the end.
+char next(Parser &parser)
+{
+    while (parser.at < parser.text.size()) {
+        const char c = parser.text[parser.at];
+        if (c != ' ' && c != '\t' && c != '\n' && c != '\r')
+            return c;
+        ++parser.at;
+    }
+    return 0;
+}
+
+// Takes the next byte when it is `c`.
+bool take(Parser &parser, char c)
+{
+    if (next(parser) != c)
         return false;
+    ++parser.at;
+    return true;
+}
+
+bool literalNull(Parser &parser)
+{
+    if (parser.text.substr(parser.at, 4) != "null")
+        return failSyntax(parser, "a JSON value");
+    parser.at += 4;
+    return true;
+}
+
+void appendUtf8(std::string &out, unsigned code)
+{
+    const int continuations = code < 0x80 ? 0 : code < 0x800 ? 1 : code < 0x10000 ? 2 : 3;
+    constexpr unsigned leads[] = {0x00, 0xC0, 0xE0, 0xF0};
+    out += static_cast<char>(leads[continuations] | (code >> (6 * continuations)));
+    for (int shift = 6 * (continuations - 1); shift >= 0; shift -= 6)
+        out += static_cast<char>(0x80 | ((code >> shift) & 0x3F));
+}
+
+// Four hexadecimal digits after "\u".
+bool hexQuad(Parser &parser, unsigned &code)
+{
+    const std::string_view digits = parser.text.substr(parser.at, 4);
+    const auto [end, error] = std::from_chars(digits.data(), digits.data() + digits.size(), code, 16);
+    if (digits.size() < 4 || error != std::errc{} || end != digits.data() + 4)
+        return failSyntax(parser, "four hexadecimal digits");
+    parser.at += 4;
+    return true;
+}
+
+// A string at the next byte, decoded into `out`.
+bool readString(Parser &parser, std::string &out)
+{
+    out.clear();
+    if (!take(parser, '"'))
+        return failSyntax(parser, "a string");
+    const std::string_view text = parser.text;
+    for (;;) {
+        const std::size_t stop = text.find_first_of("\"\\", parser.at);
+        if (stop == std::string_view::npos) {
+            parser.at = text.size();
+            return failSyntax(parser, "the end of a string");
+        }
+        out.append(text.substr(parser.at, stop - parser.at));
+        parser.at = stop + 1;
+        if (text[stop] == '"')
+            return true;
+        const char escape = parser.at < text.size() ? text[parser.at++] : '\0';
+        static constexpr std::string_view escapes = "\"\\/bfnrt";
+        static constexpr std::string_view meanings = "\"\\/\b\f\n\r\t";
+        unsigned code = 0;
+        if (const std::size_t found = escapes.find(escape); found != std::string_view::npos) {
+            out += meanings[found];
+        } else if (escape != 'u' || !hexQuad(parser, code)) {
+            return parser.syntax.empty() ? failSyntax(parser, "an escape") : false;
+        } else if (code >= 0xD800 && code <= 0xDBFF) {
+            // The first half of a pair: the second follows as "\u" too.
+            unsigned low = 0;
+            if (text.substr(parser.at, 2) != "\\u")
+                return failSyntax(parser, "the second half of a surrogate pair");
+            parser.at += 2;
+            if (!hexQuad(parser, low))
+                return false;
+            appendUtf8(out, 0x10000 + ((code & 0x3FF) << 10) + (low & 0x3FF));
+        } else {
+            appendUtf8(out, code);
+        }
     }
 }
 
-// Checks one array element: {label: {"type": string, "value": string}}.
-std::string readReading(const Json::Value &element, Reading &reading)
+constexpr std::string_view bodyProblem = " does not hold exactly a string \"type\" and a string \"value\"";
+
+// {"type": string, "value": string}, in either order.
+bool readBody(Parser &parser, Reading &reading)
 {
-    if (!element.isObject() || element.size() != 1)
-        return "is not an object with exactly one member";
-    reading.label = element.getMemberNames().front();
-    const Json::Value &body = element[reading.label];
-    if (!body.isObject() || body.size() != 2 || !body["type"].isString() || !body["value"].isString())
-        return "label " + quoted(reading.label) +
-               " does not hold exactly a string \"type\" and a string \"value\"";
-    reading.type = body["type"].asString();
-    reading.value = body["value"].asString();
-    return {};
+    if (!take(parser, '{'))
+        return failShape(parser, "label " + quoted(reading.label) + std::string(bodyProblem));
+    std::string key;
+    bool type = false;
+    bool value = false;
+    for (bool more = next(parser) != '}'; more; more = take(parser, ',')) {
+        if (!readString(parser, key))
+            return false;
+        if (!take(parser, ':'))
+            return failSyntax(parser, "':'");
+        bool &seen = key == "type" ? type : value;
+        if (seen || (key != "type" && key != "value") || next(parser) != '"')
+            return failShape(parser, "label " + quoted(reading.label) + std::string(bodyProblem));
+        seen = true;
+        if (!readString(parser, &seen == &type ? reading.type : reading.value))
+            return false;
+    }
+    if (!take(parser, '}'))
+        return failSyntax(parser, "',' or '}'");
+    return type && value ? true
+                         : failShape(parser, "label " + quoted(reading.label) + std::string(bodyProblem));
 }
 
-std::string readSensors(const Json::Value &root, std::vector<Sensor> &sensors)
+// [{label: body}, ...] of one sensor.
+bool readReadings(Parser &parser, Sensor &sensor)
 {
-    if (root.isNull())
-        return {};
-    if (!root.isObject())
-        return "the root is neither an object nor null";
-    for (const std::string &name : root.getMemberNames()) {
-        const Json::Value &member = root[name];
+    ++parser.at;
+    for (bool more = next(parser) != ']'; more; more = take(parser, ',')) {
+        Reading &reading = sensor.readings.emplace_back();
+        const auto where = [&] {
+            return "sensor " + quoted(sensor.name) + " reading " + std::to_string(sensor.readings.size()) +
+                   ' ';
+        };
+        if (!take(parser, '{') || next(parser) == '}')
+            return failShape(parser, where() + "is not an object with exactly one member");
+        if (!readString(parser, reading.label))
+            return false;
+        if (!take(parser, ':'))
+            return failSyntax(parser, "':'");
+        if (!readBody(parser, reading)) {
+            if (!parser.shape.empty())
+                parser.shape.insert(0, where());
+            return false;
+        }
+        if (next(parser) == ',')
+            return failShape(parser, where() + "is not an object with exactly one member");
+        if (!take(parser, '}'))
+            return failSyntax(parser, "'}'");
+    }
+    return take(parser, ']') ? true : failSyntax(parser, "',' or ']'");
+}
+
+bool readSensors(Parser &parser, std::vector<Sensor> &sensors)
+{
+    if (next(parser) == 'n')
+        return literalNull(parser);
+    if (!take(parser, '{'))
+        return failShape(parser, "the root is neither an object nor null");
+    for (bool more = next(parser) != '}'; more; more = take(parser, ',')) {
         Sensor &sensor = sensors.emplace_back();
-        sensor.name = name;
-        if (member.isNull()) {
+        if (!readString(parser, sensor.name))
+            return false;
+        if (!take(parser, ':'))
+            return failSyntax(parser, "':'");
+        const char c = next(parser);
+        if (c == 'n') {
             sensor.noReading = true;
-            continue;
-        }
-        if (!member.isArray())
-            return "sensor " + quoted(name) + " is neither an array nor null";
-        for (Json::ArrayIndex i = 0; i < member.size(); ++i) {
-            const std::string problem = readReading(member[i], sensor.readings.emplace_back());
-            if (!problem.empty())
-                return "sensor " + quoted(name) + " reading " + std::to_string(i + 1) + " " + problem;
+            if (!literalNull(parser))
+                return false;
+        } else if (c != '[') {
+            return failShape(parser, "sensor " + quoted(sensor.name) + " is neither an array nor null");
+        } else if (!readReadings(parser, sensor)) {
+            return false;
         }
     }
-    return {};
+    if (!take(parser, '}'))
+        return failSyntax(parser, "',' or '}'");
+    // Sensors in the order of their names' bytes, each name once.
+    std::ranges::stable_sort(sensors, {}, &Sensor::name);
+    const auto twice = std::ranges::adjacent_find(sensors, {}, &Sensor::name);
+    return twice == sensors.end() ? true
+                                  : failShape(parser, "sensor " + quoted(twice->name) + " appears twice");
+}
+
+// Parses the text into sensors; an error saying what is wrong, or nothing.
+std::string parseText(std::string_view text, std::vector<Sensor> &sensors, bool terminated)
+{
+    // A byte order mark may lead the text.
+    Parser parser{text, text.starts_with("\xEF\xBB\xBF") ? 3u : 0u};
+    if (readSensors(parser, sensors) && next(parser) != '\0')
+        failSyntax(parser, "the end of the text");
+    if (!parser.shape.empty())
+        return "unexpected JSON shape: " + parser.shape;
+    if (!parser.syntax.empty() && !terminated)
+        return "text not terminated (the block is full, the text clipped): " + parser.syntax;
+    return parser.syntax;
 }
 
 }  // namespace
@@ -119,17 +257,8 @@ ReadResult readBlock(std::span<const std::byte> copy)
         return reject(BlockStatus::invalid, "the JSON text is empty");
 
     ReadResult result{BlockStatus::valid, {}, {}};
-    Json::Value root;
-    std::string error;
-    if (!parseText(text, root, error)) {
-        error = oneLine(error);
-        if (!terminated)
-            error = "text not terminated (the block is full, the text clipped): " + error;
-        return reject(BlockStatus::invalid, error);
-    }
-    error = readSensors(root, result.snapshot.sensors);
-    if (!error.empty())
-        return reject(BlockStatus::invalid, "unexpected JSON shape: " + error);
+    if (std::string error = parseText(text, result.snapshot.sensors, terminated); !error.empty())
+        return reject(BlockStatus::invalid, std::move(error));
 
     std::string_view names = content.substr(blockHeader.size(), textStart - blockHeader.size());
     while (!names.empty()) {

@@ -30,8 +30,8 @@ struct Snapshot {
     // The lines between the header and the text, without their '\n'.
     std::vector<std::string> nameLines;
     std::string text;
-    // Sensors in the order jsoncpp keeps object members (sorted by name bytes,
-    // the same order a jsoncpp writer emits); readings in array order.
+    // Sensors in the order of their names' bytes (the order the bridge
+    // writes them in), each name once; readings in array order.
     std::vector<Sensor> sensors;
 };
 

@@ -1,13 +1,16 @@
-// The JSON documents that feed the dashboard page, written with jsoncpp: views
-// of the readings model. Names, labels, types and value texts are valid UTF-8
-// by then, so the documents are valid UTF-8 whatever bytes the block holds.
-// Pure data handling, so the tests drive it with plain snapshots.
+// The JSON documents that feed the dashboard page, written straight into
+// their text, without a document tree: views of the readings model. Names,
+// labels, types and value texts are valid UTF-8 by then, so the documents are
+// valid UTF-8 whatever bytes the block holds. Pure data handling, so the
+// tests drive it with plain snapshots.
 #pragma once
 
 #include "watch/readings.h"
 
+#include <cstddef>
 #include <cstdint>
 #include <optional>
+#include <span>
 #include <string>
 #include <string_view>
 
@@ -30,10 +33,12 @@ std::string renderSnapshotJson(const Readings &readings, bool withUnits);
 // is a snapshot, "age" in seconds and "old".
 std::string renderStatusJson(std::uint64_t sequence, const std::optional<SnapshotAge> &age);
 
+// The history that selectHistory picks, straight from the model:
 // {"sequence", "times": [Unix seconds], "readings": [{"id", "values": [number
 // or null]}]}; a reading's values may be fewer than the times, and then end
-// with them.
-std::string renderHistoryJson(const HistoryExtract &extract);
+// with them. The caller holds the model still while it is written.
+std::string renderHistoryJson(const Readings &readings, std::span<const std::uint64_t> ids,
+                              std::size_t points);
 
 // {"error": message}, for a request the server cannot answer.
 std::string renderErrorJson(std::string_view message);

@@ -46,18 +46,6 @@ template <typename Value> void push(Ring<Value> &ring, Value value)
     ring.start = (ring.start + 1) % historyLength;
 }
 
-// The last `count` entries of a ring (all when it holds fewer), oldest first.
-template <typename Value> std::vector<Value> latest(const Ring<Value> &ring, std::size_t count)
-{
-    const std::size_t size = ring.values.size();
-    const std::size_t taken = std::min(count, size);
-    std::vector<Value> out;
-    out.reserve(taken);
-    for (std::size_t i = size - taken; i < size; ++i)
-        out.push_back(ring.values[(ring.start + i) % size]);
-    return out;
-}
-
 }  // namespace
 
 // from_chars reads the "%f" form and every non-finite form the bridge writes
@@ -79,7 +67,35 @@ Moment momentNow()
     return {seconds(std::chrono::system_clock::now()), seconds(std::chrono::steady_clock::now())};
 }
 
-void recordSnapshot(Readings &readings, Snapshot snapshot, Moment at, bool old)
+namespace {
+
+// Whether the snapshot holds the readings of the last one recorded, each in
+// the same place: then each keeps its keys, id, statistics and history where
+// it stands. Nearly every snapshot comes so, and needs no key made.
+bool sameReadings(const Readings &readings, const Snapshot &snapshot)
+{
+    std::size_t next = 0;
+    for (std::size_t sensorIndex = 0; sensorIndex < snapshot.sensors.size(); ++sensorIndex) {
+        const Sensor &sensor = snapshot.sensors[sensorIndex];
+        for (std::size_t readingIndex = 0; readingIndex < sensor.readings.size(); ++readingIndex, ++next) {
+            if (next == readings.readings.size())
+                return false;
+            const TrackedReading &tracked = readings.readings[next];
+            const Reading &reading = sensor.readings[readingIndex];
+            const Reading &before = readingOf(readings, tracked);
+            if (tracked.sensor != sensorIndex || tracked.reading != readingIndex ||
+                readings.snapshot.sensors[sensorIndex].name != sensor.name || before.label != reading.label ||
+                before.type != reading.type)
+                return false;
+        }
+    }
+    return next == readings.readings.size();
+}
+
+// The snapshot's readings with their keys, each carrying the id, statistics
+// and history of the reading with its key in the last snapshot recorded, if
+// there was one.
+std::vector<TrackedReading> track(Readings &readings, const Snapshot &snapshot)
 {
     std::unordered_map<std::string_view, TrackedReading *> previous;
     for (TrackedReading &tracked : readings.readings)
@@ -100,7 +116,6 @@ void recordSnapshot(Readings &readings, Snapshot snapshot, Moment at, bool old)
             ServedName &served = tracked.served;
             served = {sensorName, wellFormedUtf8(reading.label), wellFormedUtf8(reading.type)};
             served.index = namesSeen[keyOf({served.sensor, served.label, served.type})]++;
-            tracked.number = numberOf(reading.value);
             if (const auto found = previous.find(tracked.key); found != previous.end()) {
                 tracked.id = found->second->id;
                 tracked.statistics = found->second->statistics;
@@ -108,18 +123,29 @@ void recordSnapshot(Readings &readings, Snapshot snapshot, Moment at, bool old)
             } else {
                 tracked.id = readings.nextId++;
             }
-            const bool finite = std::isfinite(tracked.number);
-            if (finite)
-                addValue(tracked.statistics, tracked.number);
-            if (readings.keepHistory)
-                push(tracked.values,
-                     finite ? static_cast<float>(tracked.number) : std::numeric_limits<float>::quiet_NaN());
         }
+    }
+    return current;
+}
+
+}  // namespace
+
+void recordSnapshot(Readings &readings, Snapshot snapshot, Moment at, bool old)
+{
+    if (!sameReadings(readings, snapshot))
+        readings.readings = track(readings, snapshot);
+    for (TrackedReading &tracked : readings.readings) {
+        tracked.number = numberOf(snapshot.sensors[tracked.sensor].readings[tracked.reading].value);
+        const bool finite = std::isfinite(tracked.number);
+        if (finite)
+            addValue(tracked.statistics, tracked.number);
+        if (readings.keepHistory)
+            push(tracked.values,
+                 finite ? static_cast<float>(tracked.number) : std::numeric_limits<float>::quiet_NaN());
     }
     ++readings.sequence;
     if (readings.keepHistory)
         push(readings.times, at.unixTime);
-    readings.readings = std::move(current);
     readings.snapshot = std::move(snapshot);
     readings.recordedAt = at;
     readings.old = old;
@@ -132,20 +158,17 @@ std::optional<double> average(const ReadingStatistics &statistics)
     return statistics.sum / static_cast<double>(statistics.count);
 }
 
-HistoryExtract extractHistory(const Readings &readings, std::span<const std::uint64_t> ids,
-                              std::size_t points)
+HistorySelection selectHistory(const Readings &readings, std::span<const std::uint64_t> ids,
+                               std::size_t points)
 {
     const std::unordered_set<std::uint64_t> wanted(ids.begin(), ids.end());
-    std::vector<const TrackedReading *> chosen;
+    HistorySelection selection;
     for (const TrackedReading &reading : readings.readings)
         if (wanted.empty() || wanted.contains(reading.id))
-            chosen.push_back(&reading);
-    points = std::min(points, extractLimit / std::max<std::size_t>(chosen.size(), 1));
-    HistoryExtract extract{readings.sequence, latest(readings.times, points), {}};
-    for (const TrackedReading *reading : chosen)
-        extract.readings.emplace_back(reading->id, latest(reading->values, points));
-    std::ranges::sort(extract.readings, {}, &std::pair<std::uint64_t, std::vector<float>>::first);
-    return extract;
+            selection.readings.push_back(&reading);
+    selection.points = std::min(points, extractLimit / std::max<std::size_t>(selection.readings.size(), 1));
+    std::ranges::sort(selection.readings, {}, &TrackedReading::id);
+    return selection;
 }
 
 std::optional<SnapshotAge> snapshotAge(const Readings &readings, Moment now)

@@ -6,13 +6,14 @@
 
 #include "watch/block_reader.h"
 
+#include <algorithm>
+#include <array>
 #include <cstddef>
 #include <cstdint>
 #include <optional>
 #include <span>
 #include <string>
 #include <string_view>
-#include <utility>
 #include <vector>
 
 namespace watch {
@@ -132,25 +133,35 @@ inline const Reading &readingOf(const Readings &readings, const TrackedReading &
 // The average of the statistics, before any value none.
 std::optional<double> average(const ReadingStatistics &statistics);
 
-// The part of the history that a page asks for, copied out so that it can be
-// rendered without holding up whoever records the next snapshot.
-struct HistoryExtract {
-    std::uint64_t sequence = 0;
-    std::vector<double> times;
-    // Each reading's id and values, the last aligned with the last time; in
-    // the order of the ids.
-    std::vector<std::pair<std::uint64_t, std::vector<float>>> readings;
+// The last `count` entries of a ring (all when it holds fewer), oldest first:
+// those of the first span, then those of the second.
+template <typename Value>
+std::array<std::span<const Value>, 2> latest(const Ring<Value> &ring, std::size_t count)
+{
+    const std::span<const Value> values(ring.values);
+    const std::size_t taken = std::min(count, values.size());
+    const std::size_t first = values.empty() ? 0 : (ring.start + values.size() - taken) % values.size();
+    if (first + taken <= values.size())
+        return {values.subspan(first, taken), {}};
+    return {values.subspan(first), values.first(first + taken - values.size())};
+}
+
+// The part of the history that a page asks for: the readings, in the order
+// of their ids, and how many of the last snapshots of each.
+struct HistorySelection {
+    std::vector<const TrackedReading *> readings;
+    std::size_t points = 0;
 };
 
-// The most values one extract holds: the last two minutes of 2000 readings,
-// and a whole history of 250. Rendering more would hold up the server's one
+// The most values one answer holds: the last two minutes of 2000 readings,
+// and a whole history of 250. Writing more would hold up the server's one
 // thread for long, and take far more memory than the history itself.
 inline constexpr std::size_t extractLimit = 250'000;
 
 // The last `points` snapshots of the readings with the given ids (of every
 // reading when none are given), fewer when that would pass extractLimit.
-HistoryExtract extractHistory(const Readings &readings, std::span<const std::uint64_t> ids,
-                              std::size_t points);
+HistorySelection selectHistory(const Readings &readings, std::span<const std::uint64_t> ids,
+                               std::size_t points);
 
 // A snapshot counts as fresh while the block last changed at most this many
 // seconds ago; the bridge refreshes it about once a second.

@@ -148,12 +148,10 @@ Answer history(Serving &serving, const Request &request, Moment)
     }
     if (!valid)
         return {400, renderErrorJson("points and ids must be numbers, ids comma-separated")};
-    HistoryExtract extract;
-    {
-        const std::lock_guard lock(serving.mutex);
-        extract = extractHistory(serving.readings, ids, static_cast<std::size_t>(*points));
-    }
-    return {200, renderHistoryJson(extract)};
+    // Written straight from the rings, under the lock: a few milliseconds
+    // even for the largest answer, and nothing copied but the text.
+    const std::lock_guard lock(serving.mutex);
+    return {200, renderHistoryJson(serving.readings, ids, static_cast<std::size_t>(*points))};
 }
 
 struct Route {

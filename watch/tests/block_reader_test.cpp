@@ -137,6 +137,24 @@ TEST(ReadBlock, WrongShapesAreReportedOnOneLine)
     }
 }
 
+// Strings as a strict JSON reader decodes them (these bytes are jsoncpp's),
+// whitespace and a byte order mark anywhere JSON allows them, and sensors in
+// the order of their names' bytes, each name once.
+TEST(ReadBlock, DecodesStringsAsStrictJsonReadersDo)
+{
+    const ReadResult result = readBlock(blockWith(published(
+        "", "\xEF\xBB\xBF { \"b\\u00e9\" : null ,\r\t\"a\\ud83d\\ude00\\udc00\\ud800\\u0041\x01\":[{\"l\":"
+            "{\"value\":\"1\",\"type\":\"\\\"\\\\\\/\\b\\f\\n\\r\\t\"}}]} ")));
+    ASSERT_EQ(result.status, BlockStatus::valid) << result.error;
+    EXPECT_EQ(result.snapshot.sensors.at(0).name, "a\xf0\x9f\x98\x80\xed\xb0\x80\xf0\x90\x81\x81\x01");
+    EXPECT_EQ(result.snapshot.sensors[0].readings.at(0).type, "\"\\/\b\f\n\r\t");
+    EXPECT_EQ(result.snapshot.sensors.at(1).name, "b\xc3\xa9");
+    for (const char *json :
+         {R"({"a":null,"a":null})", R"({"a":null,})", R"({"a\ud800":null})", R"({"a\u12G4":null})",
+          R"({"a\x":null})", R"({"a":[{"l":{"type":"t","value":"1",}}]})"})
+        EXPECT_EQ(readBlock(blockWith(published("", json))).status, BlockStatus::invalid) << json;
+}
+
 TEST(ReadBlock, GarbageAfterHeaderIsRejected)
 {
     const std::vector<std::string> garbage{"null x",       R"({"cpu":null}})", "{\"cpu\":null}\x01",  "nul",

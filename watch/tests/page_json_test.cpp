@@ -4,7 +4,11 @@
 #include <gtest/gtest.h>
 #include <json/json.h>
 
+#include <bit>
+#include <charconv>
+#include <cmath>
 #include <memory>
+#include <random>
 #include <string>
 #include <thread>
 
@@ -62,7 +66,7 @@ TEST(DashboardJson, IsValidUtf8WithNamesAsTextAndNullsForNonNumbers)
     EXPECT_FALSE(parsed(renderSnapshotJson(history, false))["sensors"][0]["readings"][0].isMember("shown"));
     EXPECT_TRUE(document["sensors"][1]["noReading"].asBool());
 
-    const Json::Value samples = parsed(renderHistoryJson(extractHistory(history, {}, 10)));
+    const Json::Value samples = parsed(renderHistoryJson(history, {}, 10));
     EXPECT_EQ(samples["times"][0].asDouble(), 1700000000.123);
     EXPECT_EQ(samples["readings"][0]["values"][0].asDouble(), 41.5);
     EXPECT_TRUE(samples["readings"][1]["values"][0].isNull());
@@ -72,6 +76,32 @@ TEST(DashboardJson, IsValidUtf8WithNamesAsTextAndNullsForNonNumbers)
     EXPECT_EQ(status["age"].asDouble(), 6.0);
     EXPECT_TRUE(parsed(renderStatusJson(1, SnapshotAge{1700000000, 1, false}))["fresh"].asBool());
     EXPECT_FALSE(parsed(renderStatusJson(0, std::nullopt))["fresh"].asBool());
+}
+
+// History values are written from the digits of each float's shortest form;
+// jsoncpp, given the double of that form, must agree on every one of them.
+TEST(DashboardJson, WritesEveryFloatAsJsoncppWritesTheDoubleOfItsShortestForm)
+{
+    Readings history;
+    TrackedReading &reading = history.readings.emplace_back();
+    std::mt19937 random(7);
+    for (std::uint32_t i = 0; i < 200'000; ++i) {
+        const std::uint32_t bits = i < 1000 ? i << 22 : static_cast<std::uint32_t>(random());
+        reading.values.values.push_back(std::bit_cast<float>(bits));
+    }
+    Json::Value expected(Json::arrayValue);
+    for (const float value : reading.values.values) {
+        char text[32];
+        double widened = 0;
+        std::from_chars(text, std::to_chars(text, text + sizeof text, value).ptr, widened);
+        expected.append(std::isfinite(value) ? Json::Value(widened) : Json::Value());
+    }
+    Json::StreamWriterBuilder builder;
+    builder["indentation"] = "";
+    builder["precision"] = 15;
+    const std::string written = renderHistoryJson(history, {}, extractLimit);
+    const std::string values = written.substr(written.find('['), written.find(']') - written.find('[') + 1);
+    EXPECT_EQ(values.substr(values.rfind('[')), Json::writeString(builder, expected));
 }
 
 // The server's thread answers status and history while the watching thread

@@ -2,6 +2,9 @@
 // the moments given.
 #include "watch/tests/gunzip.h"
 #include "watch/serving.h"
+#include "testing/golden.h"
+#include "watch/page_json.h"
+#include "watch/units.h"
 
 #include <gtest/gtest.h>
 #include <json/json.h>
@@ -88,6 +91,58 @@ TEST(Serving, AnswersEveryRouteFromTheLastPublishedSnapshotAndRefusesTheRest)
         EXPECT_EQ(header(response, "Cache-Control"), "no-store");
         EXPECT_EQ(header(response, "X-Content-Type-Options"), "nosniff");
     }
+}
+
+// The answers that grow with the readings, over hostile names (every byte),
+// every value form and the edges of the history's arguments, as they were
+// when jsoncpp wrote them.
+TEST(Serving, AnswersThatGrowWithTheReadingsAreTheGoldenOnes)
+{
+    std::string every;
+    for (int c = 1; c < 256; ++c)
+        every += static_cast<char>(c);
+    const std::vector<std::string> values{"41.000000",
+                                          "-0.000000",
+                                          "0.000001",
+                                          "1158.506000",
+                                          "123456789.000000",
+                                          "1e300",
+                                          "inf",
+                                          "-nan(ind)",
+                                          "garbage",
+                                          "0.000100",
+                                          "-1234.567890",
+                                          "99999999999999.000000",
+                                          "1000000000000000.0",
+                                          "0.100000",
+                                          "3.402823e38",
+                                          "1e-40"};
+    Serving serving{.page = ""};
+    const auto get = [&](std::string path, Fields query = {}) {
+        const Response response = answer(serving, {"GET", path, query, {{"Host", "localhost"}}}, {0, 9});
+        for (const auto &[name, value] : query)
+            path += ' ' + name + '=' + value;
+        return path + ' ' + std::to_string(response.status) + '\n' + response.body + '\n';
+    };
+    std::string answers = get("/api/snapshot") + get("/api/history");
+    for (std::size_t round = 0; round < 5; ++round) {
+        Snapshot snapshot;
+        snapshot.sensors = {{every, false, {}}, {"dead", true, {}}, {"\xff", false, {}}};
+        for (std::size_t i = 0; i < values.size(); ++i)
+            snapshot.sensors[i % 2 * 2].readings.push_back({i == 0   ? every
+                                                            : i == 2 ? "caf\xc3\xa9 \xf0\x9f\x94\xa5"
+                                                                     : "r" + std::to_string(i),
+                                                            i == 1 ? every : std::string(units[i % 7].type),
+                                                            values[(i + round) % values.size()]});
+        publish(serving, snapshot, round == 0, {1700000000.0005 + static_cast<double>(round) * 1.25, 1});
+    }
+    answers += get("/api/snapshot") + renderSnapshotJson(serving.readings, false) + '\n';
+    for (const Fields &query :
+         {Fields{}, Fields{{"points", "0"}}, Fields{{"points", "2"}}, Fields{{"points", "5000"}},
+          Fields{{"ids", "999"}}, Fields{{"ids", "3,1,3"}}, Fields{{"ids", "2,x"}}, Fields{{"ids", "1,"}},
+          Fields{{"points", "-1"}}, Fields{{"points", "2"}, {"ids", "4,2"}}})
+        answers += get("/api/history", query);
+    expectGolden(GOLDEN "/page_answers.txt", answers);
 }
 
 platform::ProcessStats someProcess()

@@ -1,0 +1,118 @@
+// sensor-watch --serve at the large scenario (64 sensors, 2000 readings): one
+// snapshot's processing (reading the block, recording it, rendering the
+// metrics and the page's snapshot), and the history answer that a page asks
+// for when it opens (120 points) or for a chart (1000), over a full history.
+// Counters: the milliseconds of each part, and the answer's bytes and the
+// heap it takes at its peak.
+//
+//   serve_benchmark [--benchmark_filter=REGEX] [--benchmark_repetitions=N]
+#include <chrono>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include <benchmark/benchmark.h>
+
+#include "publish/bench/heap_meter.h"
+#include "publish/snapshot_block.h"
+#include "publish/tests/fake_library.h"
+#include "tools/simsensors/scenario.h"
+#include "watch/block_reader.h"
+#include "watch/serving.h"
+
+namespace {
+
+using namespace watch;
+using Clock = std::chrono::steady_clock;
+
+// The block the bridge writes for the generated scenario after `polls` polls.
+std::vector<std::byte> largeBlock(std::uint64_t polls)
+{
+    simsensors::Scenario scenario;
+    simsensors::generate(scenario, 64, 2000);
+    std::vector<FakeSensor> sensors;
+    for (std::int32_t sensor = 0; sensor < simsensors::sensorCount(scenario); ++sensor) {
+        FakeSensor &fakeSensor = sensors.emplace_back();
+        fakeSensor.name = scenario.sensors[static_cast<std::size_t>(sensor)].name;
+        for (std::int32_t index = 0; index < readingsPerType; ++index)
+            for (std::int32_t type = firstReadingType; type <= lastReadingType; ++type)
+                if (const simsensors::Reading *found = simsensors::findReading(scenario, type, sensor, index))
+                    fakeSensor.readings.push_back({type, index, found->label,
+                                                   simsensors::valueAt(*found, sensor, type, index, polls),
+                                                   found->valid});
+    }
+    useSensors(std::move(sensors));
+    std::vector<std::byte> block(watch::blockSize);
+    refreshBlock(fakeLibrary(), block, fakeYield);
+    return block;
+}
+
+const std::vector<std::byte> &blockAt(std::uint64_t polls)
+{
+    static const std::vector<std::byte> blocks[] = {largeBlock(1), largeBlock(2)};
+    return blocks[polls % 2];
+}
+
+double milliseconds(Clock::duration duration)
+{
+    return std::chrono::duration<double, std::milli>(duration).count();
+}
+
+void snapshot(benchmark::State &state)
+{
+    Serving serving{.page = ""};
+    std::uint64_t polls = 0;
+    Clock::duration reading{};
+    Clock::duration publishing{};
+    for (auto _ : state) {
+        const auto start = Clock::now();
+        ReadResult result = readBlock(blockAt(++polls));
+        const auto middle = Clock::now();
+        publish(serving, std::move(result.snapshot), false, momentNow());
+        const auto end = Clock::now();
+        reading += middle - start;
+        publishing += end - middle;
+    }
+    const auto iterations = static_cast<double>(state.iterations());
+    state.counters["read_ms"] = milliseconds(reading) / iterations;
+    state.counters["publish_ms"] = milliseconds(publishing) / iterations;
+    state.counters["readings"] = static_cast<double>(serving.readings.readings.size());
+}
+
+// A server whose history is full: the recording alone fills it quickly.
+Serving &fullServing()
+{
+    static Serving serving{.page = ""};
+    if (serving.readings.sequence == 0) {
+        for (std::uint64_t polls = 1; polls < historyLength; ++polls)
+            recordSnapshot(serving.readings, readBlock(blockAt(polls)).snapshot,
+                           {1.7e9 + static_cast<double>(polls), static_cast<double>(polls)}, false);
+        publish(serving, readBlock(blockAt(0)).snapshot, false, momentNow());
+    }
+    return serving;
+}
+
+void history(benchmark::State &state)
+{
+    Serving &serving = fullServing();
+    const Request request{"GET", "/api/history", {{"points", std::to_string(state.range(0))}}, {}};
+    std::size_t bytes = 0;
+    for (auto _ : state) {
+        const Response response = answer(serving, request, momentNow());
+        bytes = response.body.size();
+        benchmark::DoNotOptimize(response.body.data());
+    }
+    startHeapMeter();
+    benchmark::DoNotOptimize(answer(serving, request, momentNow()).body.data());
+    const HeapFigures heap = stopHeapMeter();
+    state.counters["answer_KiB"] = static_cast<double>(bytes) / 1024;
+    state.counters["peak_heap_KiB"] = static_cast<double>(heap.peakBytes) / 1024;
+    state.counters["allocations"] = static_cast<double>(heap.allocations);
+}
+
+BENCHMARK(snapshot)->Unit(benchmark::kMillisecond);
+BENCHMARK(history)->Arg(120)->Arg(1000)->Unit(benchmark::kMillisecond);
+
+}  // namespace
+
+BENCHMARK_MAIN();
