@@ -11,7 +11,7 @@ namespace {
 
 // zlib's fastest level: the scrape's text repeats itself so much that it
 // still shrinks to about 11 % (the default level, 6: 9 %), in a third of the
-// default level's time (metrics_benchmark).
+// default level's time (watch_benchmark).
 constexpr int compressionLevel = 1;
 
 const Bytef *bytesOf(std::string_view text)

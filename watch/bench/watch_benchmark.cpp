@@ -1,11 +1,13 @@
-// sensor-watch --serve at the large scenario (64 sensors, 2000 readings): one
-// snapshot's processing (reading the block, recording it, rendering the
-// metrics and the page's snapshot), and the history answer that a page asks
-// for when it opens (120 points) or for a chart (1000), over a full history.
-// Counters: the milliseconds of each part, and the answer's bytes and the
-// heap it takes at its peak.
+// What sensor-watch spends on each snapshot at the large scenario (64
+// sensors, 2000 readings), over the block the bridge writes for it: reading
+// the block, recording it and rendering what --serve keeps (the metrics and
+// the page's snapshot); rendering and deflating the metrics alone; taking it
+// into the full-screen view and drawing a screen of 50 by 200; and the
+// history answer that a page asks for when it opens (120 points) or for a
+// chart (1000), over a full history. Counters: the milliseconds of each part,
+// sizes in bytes, and the heap an answer takes at its peak.
 //
-//   serve_benchmark [--benchmark_filter=REGEX] [--benchmark_repetitions=N]
+//   watch_benchmark [--benchmark_filter=REGEX] [--benchmark_repetitions=N]
 #include <chrono>
 #include <cstdint>
 #include <string>
@@ -18,6 +20,9 @@
 #include "publish/tests/fake_library.h"
 #include "tools/simsensors/scenario.h"
 #include "watch/block_reader.h"
+#include "watch/gzip.h"
+#include "watch/metrics.h"
+#include "watch/screen_layout.h"
 #include "watch/serving.h"
 
 namespace {
@@ -110,8 +115,48 @@ void history(benchmark::State &state)
     state.counters["allocations"] = static_cast<double>(heap.allocations);
 }
 
+// Rendering the readings' text alone, and rendering and deflating it for gzip
+// scrapes, as each snapshot does.
+void metrics(benchmark::State &state, bool deflate)
+{
+    Readings readings;
+    recordSnapshot(readings, readBlock(blockAt(1)).snapshot, momentNow(), false);
+    std::string text;
+    std::size_t compressed = 0;
+    for (auto _ : state) {
+        text = renderReadings(readings, true);
+        if (deflate)
+            compressed = deflatePart(text, true)->bytes.size();
+    }
+    state.counters["plain_kB"] = static_cast<double>(text.size()) / 1000;
+    state.counters["ratio"] = static_cast<double>(compressed) / static_cast<double>(text.size());
+}
+
+// The full-screen view: taking each new snapshot into its rows, laying out a
+// screen and drawing it. Recording into the model is left out; the plain
+// table pays it too.
+void view(benchmark::State &state)
+{
+    Readings readings;
+    ViewState view;
+    const Snapshot snapshots[2] = {readBlock(blockAt(1)).snapshot, readBlock(blockAt(2)).snapshot};
+    std::size_t bytes = 0;
+    for (auto _ : state) {
+        state.PauseTiming();
+        recordSnapshot(readings, snapshots[readings.sequence % 2], momentNow(), false);
+        state.ResumeTiming();
+        takeSnapshot(view, readings, true);
+        bytes = drawScreen(layoutScreen(view, readings, momentNow(), "12:00:05", {50, 200})).size();
+    }
+    state.counters["readings"] = static_cast<double>(view.rows.size());
+    state.counters["frame_bytes"] = static_cast<double>(bytes);
+}
+
 BENCHMARK(snapshot)->Unit(benchmark::kMillisecond);
 BENCHMARK(history)->Arg(120)->Arg(1000)->Unit(benchmark::kMillisecond);
+BENCHMARK_CAPTURE(metrics, render, false)->Unit(benchmark::kMillisecond);
+BENCHMARK_CAPTURE(metrics, render_and_deflate, true)->Unit(benchmark::kMillisecond);
+BENCHMARK(view)->Unit(benchmark::kMillisecond);
 
 }  // namespace
 
