@@ -1,8 +1,13 @@
 #include "options.h"
 
+#include "mqtt_client.h"
+#include "mqtt_topics.h"
+
 #include <CLI/CLI.hpp>
 
+#include <algorithm>
 #include <charconv>
+#include <fstream>
 #include <string_view>
 #include <system_error>
 
@@ -27,6 +32,53 @@ std::optional<Endpoint> parseEndpoint(std::string_view text)
         endpoint.port > 65535)
         return std::nullopt;
     return endpoint;
+}
+
+// Reads HOST[:PORT] for a broker: a name or an address, an IPv6 one in
+// brackets; the port is 0 when none is given.
+std::optional<Endpoint> parseBroker(std::string_view text)
+{
+    std::string_view host = text;
+    std::optional<std::string_view> port;
+    if (text.starts_with('[')) {
+        const std::size_t close = text.find(']');
+        if (close == std::string_view::npos)
+            return std::nullopt;
+        host = text.substr(1, close - 1);
+        const std::string_view rest = text.substr(close + 1);
+        if (!rest.empty() && !rest.starts_with(':'))
+            return std::nullopt;
+        if (!rest.empty())
+            port = rest.substr(1);
+    } else if (const std::size_t colon = text.find(':'); colon != std::string_view::npos) {
+        // An IPv6 address goes in brackets.
+        if (text.find(':', colon + 1) != std::string_view::npos)
+            return std::nullopt;
+        host = text.substr(0, colon);
+        port = text.substr(colon + 1);
+    }
+    if (host.empty())
+        return std::nullopt;
+    Endpoint broker{.host = std::string(host), .port = 0};
+    if (!port)
+        return broker;
+    const auto [end, error] = std::from_chars(port->data(), port->data() + port->size(), broker.port);
+    if (error != std::errc{} || end != port->data() + port->size() || broker.port < 1 || broker.port > 65535)
+        return std::nullopt;
+    return broker;
+}
+
+// The first line of a file, without its line end, or nothing when the file
+// cannot be read.
+std::optional<std::string> firstLine(std::string_view path)
+{
+    std::ifstream file{std::string(path), std::ios::binary};
+    std::string line;
+    if (!file || (!std::getline(file, line) && !file.eof()))
+        return std::nullopt;
+    if (line.ends_with('\r'))
+        line.pop_back();
+    return line;
 }
 
 // A number above zero, such as 0.5 or 1e6, or nothing.
@@ -60,6 +112,70 @@ CLI::Validator reading(Value &target, Parse parse, std::string_view expected)
             return value ? std::string() : "expected " + std::string(expected) + ", not " + text;
         },
         "");
+}
+
+void declareMqttOptions(CLI::App &app, Options &options, std::initializer_list<CLI::Option *> printing)
+{
+    MqttOptions &mqtt = options.mqtt;
+    CLI::Option *broker =
+        app.add_option("--mqtt")
+            ->description(
+                "publish the readings to this MQTT broker with Home Assistant's discovery (port 1883, "
+                "or 8883 with --mqtt-ca); beside --serve or alone")
+            ->type_name("HOST[:PORT]")
+            ->check(reading(mqtt.broker, parseBroker, "HOST[:PORT]"));
+    for (CLI::Option *option : printing)
+        broker->excludes(option);
+    app.add_option("--mqtt-user", mqtt.user, "log in to the broker as NAME")
+        ->type_name("NAME")
+        ->needs(broker);
+    app.add_option("--mqtt-password-file")
+        ->description("the broker's password: the first line of FILE")
+        ->type_name("FILE")
+        ->check(reading(mqtt.password, firstLine, "a file that can be read"))
+        ->needs(broker);
+    const bool tls = mqttHasTls();
+    app.add_option("--mqtt-ca")
+        ->description(tls ? "TLS, verifying the broker against the CA certificates in FILE"
+                          : "TLS, verifying the broker against FILE (not in this build, which has no TLS)")
+        ->type_name("FILE")
+        ->check(CLI::Validator(
+            [&mqtt, tls](std::string &text) {
+                mqtt.caFile = text;
+                return tls ? std::string()
+                           : "this build of sensor-watch has no TLS, so --mqtt-ca is not available";
+            },
+            ""))
+        ->needs(broker);
+    app.add_option("--mqtt-prefix")
+        ->description("Home Assistant's discovery prefix (default: homeassistant)")
+        ->type_name("PREFIX")
+        ->check(reading(
+            mqtt.prefix,
+            [](std::string_view text) {
+                return validPrefix(text) ? std::optional(std::string(text)) : std::nullopt;
+            },
+            "a topic without '+', '#' or empty levels"))
+        ->needs(broker);
+    app.add_option("--mqtt-every")
+        ->description("seconds between the state messages (default: 10)")
+        ->type_name("SECONDS")
+        ->check(reading(
+            mqtt.everySeconds,
+            [](std::string_view text) {
+                const std::optional<int> value = positive<int>(text);
+                return value && *value <= 86400 ? value : std::nullopt;
+            },
+            "a whole number of seconds from 1 to 86400"))
+        ->needs(broker);
+    app.add_option("--mqtt-node", mqtt.node, "this machine's name in the topics (default: the host name)")
+        ->type_name("NAME")
+        ->needs(broker);
+    app.add_flag(
+           "--mqtt-remove", mqtt.remove,
+           "clear this node's retained topics on the broker, which removes it from Home Assistant, and exit")
+        ->needs(broker)
+        ->excludes("--serve");
 }
 
 // Declares the options, each read into `options` once.
@@ -110,6 +226,7 @@ void declareOptions(CLI::App &app, Options &options)
         ->allow_extra_args(false)
         ->multi_option_policy(CLI::MultiOptionPolicy::TakeAll)
         ->needs(serve);
+    declareMqttOptions(app, options, {raw, json, once, dump});
 }
 
 }  // namespace
@@ -128,6 +245,8 @@ std::optional<int> parseOptions(int argc, char **argv, Options &options)
     }
     if (!options.dumpPath.empty())
         options.once = true;
+    if (options.mqtt.broker && options.mqtt.broker->port == 0)
+        options.mqtt.broker->port = options.mqtt.caFile.empty() ? 1883 : 8883;
     return std::nullopt;
 }
 

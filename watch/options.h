@@ -13,6 +13,21 @@ namespace watch {
 
 enum class Mode { table, raw, json };
 
+// Publishing to an MQTT broker for Home Assistant (see mqtt_client.h).
+struct MqttOptions {
+    // Present only with --mqtt; a port of 0 was not given.
+    std::optional<Endpoint> broker;
+    std::string user;
+    // The first line of --mqtt-password-file.
+    std::string password;
+    std::string caFile;
+    std::string prefix = "homeassistant";
+    int everySeconds = 10;
+    // As given; empty for the host name.
+    std::string node;
+    bool remove = false;
+};
+
 struct Options {
     Mode mode = Mode::table;
     bool once = false;
@@ -28,6 +43,7 @@ struct Options {
     std::vector<std::string> allowHosts;
     // Whether the table and the page show values in their type's unit.
     bool units = true;
+    MqttOptions mqtt;
 };
 
 // Reads the command line into `options`, each value parsed once. Returns the

@@ -1,7 +1,9 @@
 #include "watch_loop.h"
 
 #include "console.h"
+#include "host_name.h"
 #include "http_server.h"
+#include "mqtt_client.h"
 #include "page.h"
 #include "serving.h"
 #include "shared_block.h"
@@ -118,6 +120,9 @@ int watchBlock(const Options &options, const SharedBlock &block, const SnapshotH
     auto lastValid = Clock::now();
     Trouble trouble;
     while (!stopRequested()) {
+        // The MQTT client ends the run only for a configuration error.
+        if (const std::optional<std::string> failure = mqttFailure())
+            return fail(*failure);
         // The writer never waits for us; a copy taken mid-refresh simply fails
         // the checks and is taken again. A block whose owner shrank it under
         // us is not what the bridge writes to any more.
@@ -163,9 +168,34 @@ int serve(const Options &options, const SharedBlock &block, Serving &serving)
     if (!writeOut("serving " + url(*options.endpoint, serverPort()) + "\n"))
         return fail("cannot write to standard output");
     return watchBlock(options, block, [&](Snapshot snapshot, std::span<const std::byte>, bool old) {
-        publish(serving, std::move(snapshot), old, momentNow());
+        const Moment now = momentNow();
+        if (options.mqtt.broker)
+            offerMqttSnapshot(snapshot, now, old);
+        publish(serving, std::move(snapshot), old, now);
         return std::optional<int>();
     });
+}
+
+// Publishes to the broker only; the client reports its own state.
+int publishOnly(const Options &options, const SharedBlock &block)
+{
+    return watchBlock(options, block, [](Snapshot snapshot, std::span<const std::byte>, bool old) {
+        offerMqttSnapshot(std::move(snapshot), momentNow(), old);
+        return std::optional<int>();
+    });
+}
+
+MqttSettings mqttSettings(const Options &options)
+{
+    const MqttOptions &mqtt = options.mqtt;
+    return {.broker = *mqtt.broker,
+            .user = mqtt.user,
+            .password = mqtt.password,
+            .caFile = mqtt.caFile,
+            .discovery = {.prefix = mqtt.prefix,
+                          .node = nodeName(mqtt.node.empty() ? hostName() : mqtt.node),
+                          .everySeconds = mqtt.everySeconds,
+                          .units = options.units}};
 }
 
 int print(const Options &options, const SharedBlock &block, bool terminal)
@@ -206,6 +236,8 @@ int print(const Options &options, const SharedBlock &block, bool terminal)
 
 int run(const Options &options)
 {
+    if (options.mqtt.broker && options.mqtt.remove)
+        return removeMqttNode(mqttSettings(options));
     const bool terminal = prepareStdout();
     installStopHandler();
     Serving serving{.page = dashboardPage, .units = options.units};
@@ -221,12 +253,24 @@ int run(const Options &options)
         stopServer();
         return fail(block.error);
     }
+    // The client starts once the block is there, so that its first line
+    // tells a script that the bridge can start.
+    if (options.mqtt.broker) {
+        if (const std::string error = startMqtt(mqttSettings(options)); !error.empty()) {
+            closeSharedBlock();
+            stopServer();
+            return fail(error);
+        }
+    }
     if (block.attached)
         std::fprintf(stderr,
                      "sensor-watch: attached to the existing block %s (%zu bytes), which stays as it is\n",
                      std::string(blockName).c_str(), block.size);
-    const int status = options.endpoint ? serve(options, block, serving) : print(options, block, terminal);
+    const int status = options.endpoint      ? serve(options, block, serving)
+                       : options.mqtt.broker ? publishOnly(options, block)
+                                             : print(options, block, terminal);
     closeSharedBlock();
+    stopMqtt();
     stopServer();
     return status;
 }
