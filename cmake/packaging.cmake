@@ -9,8 +9,10 @@
 # Linux package carries the libsensors-backed one under that name.
 if(WIN32)
   set(program_destination .)
+  set(CPACK_GENERATOR ZIP)
 else()
   set(program_destination bin)
+  set(CPACK_GENERATOR TGZ)
 endif()
 install(TARGETS sensor-bridge sensor-watch RUNTIME DESTINATION ${program_destination})
 if(TARGET hwmonsensors)
@@ -34,11 +36,6 @@ set(CPACK_PACKAGE_VENDOR "the sensor-bridge authors")
 set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "Publishes HWiNFO sensor readings as JSON in a named shared-memory block")
 set(CPACK_RESOURCE_FILE_LICENSE ${PROJECT_SOURCE_DIR}/LICENSE)
 set(CPACK_RESOURCE_FILE_README ${PROJECT_SOURCE_DIR}/README.md)
-if(WIN32)
-  set(CPACK_GENERATOR ZIP)
-else()
-  set(CPACK_GENERATOR TGZ)
-endif()
 # Debug information stays in the build tree; the package gets stripped programs.
 set(CPACK_STRIP_FILES ON)
 # sensor-bridge-<version>-<system>.<extension>.sha256 beside the package, for

@@ -1,10 +1,12 @@
 // sensor-bridge-launcher: starts sensor-bridge.exe from its own folder at
-// logon, with no window and no console input, writes what it prints into a
-// log, and starts it again whenever it ends. A Windows-subsystem program, so
+// logon, and sensor-watch.exe too when it is given arguments for it, with no
+// window and no console input, writes what they print into a log, and starts
+// each again whenever it ends. A Windows-subsystem program, so
 // that starting it never opens a window either. Paths are wide strings
 // throughout, so that a folder named in any script works.
 #pragma once
 
+#include <span>
 #include <string>
 #include <string_view>
 
@@ -24,6 +26,11 @@ std::wstring describeError(unsigned long error);
 
 std::string utf8(std::wstring_view text);
 
+// The length of one second of the launcher's pauses and intervals, in
+// milliseconds: 1000 unless the environment gives a shorter one (1 to 1000),
+// which the tests do so that a run of restarts takes seconds, not minutes.
+unsigned long secondLength();
+
 // The log, %LOCALAPPDATA%\sensor-bridge\sensor-bridge.log. Opening it may
 // fail (no such folder, no right to write it); every line is then dropped and
 // the bridge runs anyway.
@@ -31,17 +38,23 @@ std::wstring logPath();
 void openLog();
 // Appends one line with the local time in front. Safe from any thread. Once
 // the log has reached 1 MiB it becomes sensor-bridge.old.log, replacing the
-// one before, and a new log starts.
+// one before, and a new log starts; while a reader keeps it from moving, it
+// grows on up to 4 MiB. A log that could not be opened is tried again, and
+// one deleted or replaced is opened again at its path, each at most once a
+// minute.
 void logLine(std::string_view text);
 
-// Runs the bridge and starts it again whenever it ends, until the stop event
-// is set. Returns the launcher's exit code.
-int superviseBridge();
+// Runs the bridge, and sensor-watch with `watchArguments` when `watch` is
+// set, starting each again whenever it ends, until the stop event is set.
+// Returns the launcher's exit code.
+int supervise(bool watch, std::span<const std::wstring> watchArguments);
 
-// Registers this program to start at logon (the current user's Run key) and
-// starts it now, ending a launcher already running in this session first.
-int install();
-// Ends the running launcher and its bridge, and removes the registration.
+// Registers this program to start at logon (the current user's Run key),
+// with sensor-watch's arguments when `watch` is set, or else those already
+// registered, and starts it now, ending a launcher already running in this
+// session first.
+int install(bool watch, std::span<const std::wstring> watchArguments);
+// Ends the running launcher and its programs, and removes the registration.
 int uninstall();
 
 // Writes a line to the console or the pipe that --install and --uninstall

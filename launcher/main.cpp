@@ -1,7 +1,10 @@
-// The launcher's entry point: with no arguments it supervises the bridge (one
-// launcher per logon session); --install and --uninstall register it to start
-// at logon, or not.
+// The launcher's entry point: with no arguments it supervises the bridge, with
+// --watch ARGS sensor-watch too (one launcher per logon session); --install
+// and --uninstall register it to start at logon, or not.
 #include "launcher/launcher.h"
+
+#include <algorithm>
+#include <vector>
 
 #include <windows.h>
 
@@ -60,7 +63,7 @@ std::string utf8(std::wstring_view text)
 
 namespace {
 
-int supervise()
+int run(bool watch, std::span<const std::wstring> watchArguments)
 {
     // The session's one launcher owns this mutex for its whole life; its end
     // is what --uninstall waits for. A second launcher ends at once.
@@ -69,14 +72,16 @@ int supervise()
         return 0;
     openLog();
     logLine("launcher: running from " + utf8(programFolder()) + ", log in " + utf8(logPath()));
-    return superviseBridge();
+    return supervise(watch, watchArguments);
 }
 
 constexpr std::wstring_view usage =
-    L"usage: sensor-bridge-launcher [--install | --uninstall]\r\n"
+    L"usage: sensor-bridge-launcher [--install] [--watch SENSOR-WATCH-ARGUMENTS...] | --uninstall\r\n"
     L"  (none)       run sensor-bridge.exe from this folder, without a window, and again whenever it ends\r\n"
-    L"  --install    start at logon for the current user (no elevation needed), and start now\r\n"
-    L"  --uninstall  end the running launcher and its bridge, and no longer start at logon";
+    L"  --watch ...  run sensor-watch.exe from this folder with these arguments too, the same way\r\n"
+    L"  --install    start at logon for the current user (no elevation needed), and start now; without\r\n"
+    L"               --watch it keeps the sensor-watch arguments already registered\r\n"
+    L"  --uninstall  end the running launcher and its programs, and no longer start at logon";
 
 }  // namespace
 
@@ -86,17 +91,28 @@ int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int)
 {
     // No error dialogs that nobody would see: a library that cannot be
     // loaded, or a crash, makes the call fail or the process end instead.
-    // The bridge inherits the setting.
+    // The programs it starts inherit the setting.
     SetErrorMode(SEM_FAILCRITICALERRORS | SEM_NOGPFAULTERRORBOX | SEM_NOOPENFILEERRORBOX);
     int count = 0;
-    wchar_t **arguments = CommandLineToArgvW(GetCommandLineW(), &count);
-    const std::wstring_view option = arguments != nullptr && count == 2 ? arguments[1] : L"";
-    if (count <= 1)
-        return launcher::supervise();
-    if (option == L"--install")
-        return launcher::install();
-    if (option == L"--uninstall")
+    wchar_t **argv = CommandLineToArgvW(GetCommandLineW(), &count);
+    const std::vector<std::wstring> arguments(argv != nullptr ? argv + std::min(count, 1) : nullptr,
+                                              argv != nullptr ? argv + count : nullptr);
+    LocalFree(argv);
+    std::span<const std::wstring> rest(arguments);
+    const bool install = !rest.empty() && rest.front() == L"--install";
+    if (install)
+        rest = rest.subspan(1);
+    // sensor-watch's arguments follow --watch; at least one, for without
+    // any it would print its table into the log for ever.
+    const bool watch = !rest.empty() && rest.front() == L"--watch";
+    if (watch && rest.size() >= 2) {
+        rest = rest.subspan(1);
+        return install ? launcher::install(true, rest) : launcher::run(true, rest);
+    }
+    if (rest.empty())
+        return install ? launcher::install(false, {}) : launcher::run(false, {});
+    if (!install && rest.size() == 1 && rest.front() == L"--uninstall")
         return launcher::uninstall();
     launcher::say(launcher::usage);
-    return option == L"--help" ? 0 : 2;
+    return !install && rest.size() == 1 && rest.front() == L"--help" ? 0 : 2;
 }

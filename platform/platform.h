@@ -1,8 +1,10 @@
-// The system's only door to the operating system. One header, two
-// implementations (win32.cpp and posix.cpp), chosen by the build. Start-up,
-// binding and openBlock come through here; the refresh itself needs only the
-// yield, so that tests drive it over a plain buffer and a table of their own.
-// Names are 8-bit text; the Windows side widens them.
+// The bridge's door to the operating system. One header, two implementations
+// (win32.cpp and posix.cpp), chosen by the build; sensor-watch's needs sit
+// beside it in headers of their own (console.h, watched_block.h,
+// listening_socket.h), so that every OS call of both programs is in
+// platform/. Start-up, binding and openBlock come through here; the refresh
+// itself needs only the yield, so that tests drive it over a plain buffer and
+// a table of their own. Names are 8-bit text; the Windows side widens them.
 #pragma once
 
 #include <cstddef>

@@ -4,6 +4,8 @@
 // shared-memory object of the same name with a leading slash.
 #include "platform/platform.h"
 
+#include "platform/posix_shared_memory.h"
+
 #include <algorithm>
 #include <cerrno>
 #include <charconv>
@@ -11,12 +13,9 @@
 #include <string>
 
 #include <dlfcn.h>
-#include <fcntl.h>
 #include <limits.h>
 #include <sched.h>
-#include <sys/mman.h>
 #include <sys/socket.h>
-#include <sys/stat.h>
 #include <sys/un.h>
 #include <time.h>
 #include <unistd.h>
@@ -61,20 +60,8 @@ void *resolveOrdinal(void *library, int ordinal)
 
 std::span<std::byte> openSharedBlock(const char *name)
 {
-    std::string objectName = std::string("/") + name;
-    // The descriptor stays open for the life of the process, like the mapping
-    // handle on Windows.
-    int descriptor = shm_open(objectName.c_str(), O_RDWR | O_CLOEXEC, 0);
-    if (descriptor < 0)
-        return {};
-    struct stat status {};
-    if (fstat(descriptor, &status) != 0 || status.st_size <= 0)
-        return {};
-    auto size = static_cast<std::size_t>(status.st_size);
-    void *view = mmap(nullptr, size, PROT_READ | PROT_WRITE, MAP_SHARED, descriptor, 0);
-    if (view == MAP_FAILED)
-        return {};
-    return {static_cast<std::byte *>(view), size};
+    // Mapped whole and never unmapped, like the view on Windows.
+    return openObject("/" + std::string(name), Access::readWrite).bytes;
 }
 
 void sleepMilliseconds(unsigned milliseconds)

@@ -1,30 +1,18 @@
 // Windows side of the platform seam: the Win32 calls themselves.
 #include "platform/platform.h"
 
+#include "platform/backend_win32.h"
 #include "platform/mapped_regions.h"
 
-#include <cstdlib>
 #include <cstdio>
+#include <cstdlib>
 #include <string>
-#include <vector>
 
 #include <windows.h>
 
 namespace platform {
 
 namespace {
-
-// Widens an 8-bit name with the runtime's multibyte-to-wide conversion in the
-// default locale, in which every byte becomes the character of the same code.
-std::wstring widen(const char *name)
-{
-    std::size_t length = std::mbstowcs(nullptr, name, 0);
-    if (length == static_cast<std::size_t>(-1))
-        return {};
-    std::wstring wide(length, L'\0');
-    std::mbstowcs(wide.data(), name, length);
-    return wide;
-}
 
 // The folder that holds the running executable, with its trailing separator
 // (so that the root of a drive stays the root); empty when it cannot be told.
@@ -73,21 +61,10 @@ std::span<std::byte> openSharedBlock(const char *name)
     void *view = MapViewOfFile(mapping, FILE_MAP_ALL_ACCESS, 0, 0, 0);
     if (view == nullptr)
         return {};
-    // The view covers the whole mapping, rounded up to whole pages. VirtualQuery
-    // reports it as regions of pages that share one state; the walk stops at
-    // the view's end or at the first region that is not committed, which a
-    // section made with SEC_RESERVE may hold.
+    // A section made with SEC_RESERVE may hold pages that are not committed;
+    // the block ends at the first of them.
     auto *base = static_cast<std::byte *>(view);
-    std::vector<MappedRegion> regions;
-    MEMORY_BASIC_INFORMATION region{};
-    for (std::size_t covered = 0; VirtualQuery(base + covered, &region, sizeof region) != 0 &&
-                                  region.AllocationBase == view && region.RegionSize > 0;
-         covered += region.RegionSize) {
-        regions.push_back({region.RegionSize, region.State == MEM_COMMIT});
-        if (region.State != MEM_COMMIT)
-            break;
-    }
-    return {base, committedPrefix(regions)};
+    return {base, committedPrefix(viewRegions(view))};
 }
 
 void sleepMilliseconds(unsigned milliseconds)

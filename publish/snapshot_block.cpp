@@ -19,6 +19,17 @@ namespace {
 // The first 1 MiB of the consumer's mapping, set once by openBlock.
 std::span<std::byte> sharedBlock;
 
+// The name the snapshot writes for a type code, from firstReadingType
+// ("temperature") to lastReadingType ("other").
+std::string_view readingTypeName(std::int32_t type)
+{
+    static constexpr std::string_view names[] = {
+        "temperature", "voltage", "fan", "current", "power", "clock", "usage", "other",
+    };
+    static_assert(std::size(names) == static_cast<std::size_t>(lastReadingType - firstReadingType + 1));
+    return names[type - firstReadingType];
+}
+
 // Member names that every reading repeats, stored without a copy of their own.
 const Json::StaticString typeKey("type");
 const Json::StaticString valueKey("value");
@@ -91,7 +102,7 @@ Json::Value collectReadings(const SensorLibrary &library, std::int32_t sensor, v
             std::string_view label = terminatedText(record.label, sizeof record.label);
             Json::Value &wrapper = readings.append(Json::Value(Json::objectValue));
             Json::Value &entry = *wrapper.demand(label.data(), label.data() + label.size());
-            entry[typeKey] = Json::StaticString(readingTypeName(static_cast<ReadingType>(type)).data());
+            entry[typeKey] = Json::StaticString(readingTypeName(type).data());
             entry[valueKey] = Json::Value(value.data(), value.data() + value.size());
         }
         yieldProcessor();

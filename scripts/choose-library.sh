@@ -9,6 +9,7 @@
 # Usage: scripts/choose-library.sh BIN_DIR
 # SENSOR_LIBRARY=simulated or SENSOR_LIBRARY=hwmon forces the choice.
 set -euo pipefail
+source "$(dirname "${BASH_SOURCE[0]}")/common.sh"
 bin=${1:?usage: choose-library.sh BIN_DIR}
 
 # Drivers put their inputs in the hwmon directory or, on older kernels, in the
@@ -38,8 +39,7 @@ case ${SENSOR_LIBRARY:-} in
   simulated) use_simulated "chosen by SENSOR_LIBRARY" ;;
   hwmon)
     if ! $built; then
-      echo "choose-library: $bin/hwmon/HWiNFO64.dll is not built (it needs libsensors-dev)" >&2
-      exit 1
+      die "$bin/hwmon/HWiNFO64.dll is not built (it needs libsensors-dev)"
     fi
     use_hwmon "chosen by SENSOR_LIBRARY" ;;
   "")
@@ -51,6 +51,6 @@ case ${SENSOR_LIBRARY:-} in
       use_hwmon "this machine has hardware-monitoring devices"
     fi ;;
   *)
-    echo "choose-library: SENSOR_LIBRARY must be simulated or hwmon" >&2
+    log "SENSOR_LIBRARY must be simulated or hwmon"
     exit 2 ;;
 esac

@@ -18,9 +18,8 @@ if [[ ! $seconds =~ ^[0-9]+$ || ! $jobs =~ ^[1-9][0-9]*$ ]]; then
   echo "usage: scripts/fuzz.sh [SECONDS [JOBS]]" >&2
   exit 2
 fi
-repo=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
+source "$(dirname "${BASH_SOURCE[0]}")/common.sh"
 cd "$repo"
-source scripts/packages.sh
 ensure_packages "${native_packages[@]}" clang libclang-rt-14-dev
 
 cmake --preset fuzz

@@ -8,9 +8,8 @@
 #   scripts/measure.sh [SECONDS]   (60 by default, after 10 seconds to settle)
 set -euo pipefail
 seconds=${1:-60}
-repo=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
+source "$(dirname "${BASH_SOURCE[0]}")/common.sh"
 cd "$repo"
-source scripts/packages.sh
 ensure_packages "${native_packages[@]}" libgtest-dev libmicrohttpd-dev
 
 cmake --preset default >/dev/null

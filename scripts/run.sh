@@ -2,9 +2,8 @@
 # Runs the program for real with the simulated sensor library beside it, and
 # sensor-watch showing the readings it publishes, until Ctrl-C.
 set -euo pipefail
-repo=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
+source "$(dirname "${BASH_SOURCE[0]}")/common.sh"
 cd "$repo"
-source scripts/packages.sh
 ensure_packages "${native_packages[@]}" libgtest-dev
 
 # Configured every time, so that a library installed since is found.

@@ -8,9 +8,8 @@
 #
 #   scripts/soak.sh
 set -euo pipefail
-repo=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
+source "$(dirname "${BASH_SOURCE[0]}")/common.sh"
 cd "$repo"
-source scripts/packages.sh
 ensure_packages "${native_packages[@]}" libgtest-dev libgmock-dev
 
 cmake --preset default

@@ -6,7 +6,7 @@
 #
 #   scripts/test-under-load.sh [PRESET] [CTEST ARGUMENTS...]
 set -euo pipefail
-repo=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
+source "$(dirname "${BASH_SOURCE[0]}")/common.sh"
 cd "$repo"
 preset=${1:-default}
 shift || true
@@ -22,9 +22,9 @@ for _ in $(seq "$(nproc)"); do
   (while :; do :; done) &
   load+=($!)
 done
-echo "test-under-load: ${#load[@]} busy loops beside ctest --preset $preset" >&2
+log "${#load[@]} busy loops beside ctest --preset $preset"
 start=$SECONDS
 status=0
 ctest --preset "$preset" "$@" || status=$?
-echo "test-under-load: ctest --preset $preset took $((SECONDS - start)) s, status $status" >&2
+log "ctest --preset $preset took $((SECONDS - start)) s, status $status"
 exit "$status"

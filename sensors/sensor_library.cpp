@@ -4,17 +4,6 @@
 
 SensorLibrary sensorLibrary;
 
-std::string_view readingTypeName(ReadingType type)
-{
-    static constexpr std::string_view names[] = {
-        "temperature", "voltage", "fan", "current", "power", "clock", "usage", "other",
-    };
-    const auto code = static_cast<std::int32_t>(type);
-    if (code < firstReadingType || code > lastReadingType)
-        return {};
-    return names[code - firstReadingType];
-}
-
 namespace {
 
 template <typename Entry> void resolveInto(void *library, int ordinal, Entry &slot)

@@ -4,7 +4,6 @@
 
 #include <cstddef>
 #include <cstdint>
-#include <string_view>
 
 // The vendor's library, loaded by this bare file name.
 inline constexpr const char *sensorLibraryFileName = "HWiNFO64.dll";
@@ -24,10 +23,6 @@ enum class ReadingType : std::int32_t {
 
 inline constexpr std::int32_t firstReadingType = static_cast<std::int32_t>(ReadingType::temperature);
 inline constexpr std::int32_t lastReadingType = static_cast<std::int32_t>(ReadingType::other);
-
-// The name the snapshot writes for a type ("temperature" to "other"); empty
-// for a value outside the enumeration.
-std::string_view readingTypeName(ReadingType type);
 
 // The 464-byte record that readingEntry fills. Only the valid flag, the value
 // and the label are read.

@@ -13,7 +13,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
-#include "tools/shared_memory/posix_shared_memory.h"
+#include "platform/posix_shared_memory.h"
 
 extern char **environ;
 
@@ -227,8 +227,8 @@ TextFile::TextFile(const std::string &name, std::string_view text) : path((direc
 SharedObject::SharedObject(const char *objectName, std::size_t objectSize)
     : name(objectName), size(objectSize)
 {
-    removeObject(name);
-    const MappedObject created = createObject(name, size, Access::readWrite);
+    platform::removeObject(name);
+    const platform::MappedObject created = platform::createObject(name, size, platform::Access::readWrite);
     if (!created.error.empty())
         std::abort();
     view = created.bytes.data();
@@ -236,8 +236,8 @@ SharedObject::SharedObject(const char *objectName, std::size_t objectSize)
 
 SharedObject::~SharedObject()
 {
-    unmapObject({static_cast<std::byte *>(view), size});
-    removeObject(name);
+    platform::unmapObject({static_cast<std::byte *>(view), size});
+    platform::removeObject(name);
 }
 
 std::string SharedObject::copy() const

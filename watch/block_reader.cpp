@@ -1,6 +1,6 @@
-#include "block_reader.h"
+#include "watch/block_reader.h"
 
-#include "utf8.h"
+#include "watch/utf8.h"
 
 #include <json/json.h>
 

@@ -3,6 +3,8 @@
 // tests drive it with plain byte buffers.
 #pragma once
 
+#include "watch/block_layout.h"
+
 #include <cstddef>
 #include <span>
 #include <string>
@@ -10,13 +12,6 @@
 #include <vector>
 
 namespace watch {
-
-// The block's layout as this tool reads it: its own copy, written from the
-// layout rather than taken from the bridge's headers, so that each side
-// checks the other.
-inline constexpr std::string_view blockName = "shareMemory_QORAInfo";
-inline constexpr std::size_t blockSize = 1024 * 1024;
-inline constexpr std::string_view blockHeader = "HWi32_GetNumberOfDetectedSensors:\n";
 
 struct Reading {
     std::string label;

@@ -4,17 +4,12 @@
 // http_server_unavailable.cpp elsewhere.
 #pragma once
 
-#include "serving.h"
+#include "watch/address.h"
+#include "watch/serving.h"
 
 #include <string>
 
 namespace watch {
-
-struct Endpoint {
-    std::string host = "127.0.0.1";
-    // Zero asks for any free port.
-    int port = 0;
-};
 
 // Answers requests from `serving` on a thread of its own until stopServer,
 // from one event loop that slow clients cannot hold up. Returns why it could

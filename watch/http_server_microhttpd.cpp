@@ -1,18 +1,10 @@
-#include "http_server.h"
+#include "watch/http_server.h"
 
-#ifdef _WIN32
-#include <winsock2.h>
-#include <ws2tcpip.h>
-#else
-#include <arpa/inet.h>
-#include <netinet/in.h>
-#include <sys/socket.h>
-#endif
+#include "platform/listening_socket.h"
 
 #include <microhttpd.h>
 
 #include <cstdint>
-#include <cstring>
 #include <optional>
 #include <utility>
 
@@ -58,38 +50,11 @@ MHD_Result reply(MHD_Connection *connection, Response response)
     return queued;
 }
 
-// The socket address for a numeric IPv4 or IPv6 address and a port.
-bool socketAddress(const Endpoint &endpoint, sockaddr_storage &address)
-{
-    std::memset(&address, 0, sizeof address);
-    auto *ipv4 = reinterpret_cast<sockaddr_in *>(&address);
-    auto *ipv6 = reinterpret_cast<sockaddr_in6 *>(&address);
-    const auto port = htons(static_cast<std::uint16_t>(endpoint.port));
-    if (inet_pton(AF_INET, endpoint.host.c_str(), &ipv4->sin_addr) == 1) {
-        ipv4->sin_family = AF_INET;
-        ipv4->sin_port = port;
-        return true;
-    }
-    if (inet_pton(AF_INET6, endpoint.host.c_str(), &ipv6->sin6_addr) == 1) {
-        ipv6->sin6_family = AF_INET6;
-        ipv6->sin6_port = port;
-        return true;
-    }
-    return false;
-}
-
-// How the listening socket shares its port. Windows lets another process
-// bind a port that is in use, and so take over the scrapes, unless the
-// socket asks for SO_EXCLUSIVEADDRUSE, which the library sets when told not
-// to reuse the address (0). POSIX keeps the library's default, SO_REUSEADDR
-// without SO_REUSEPORT: a second sensor-watch cannot share the port, and one
-// started again takes it at once.
-#ifdef _WIN32
-MHD_OptionItem platformOptions[] = {{MHD_OPTION_LISTENING_ADDRESS_REUSE, 0, nullptr},
-                                    {MHD_OPTION_END, 0, nullptr}};
-#else
-MHD_OptionItem platformOptions[] = {{MHD_OPTION_END, 0, nullptr}};
-#endif
+// How the listening socket shares its port: the library sets
+// SO_EXCLUSIVEADDRUSE on Windows when told not to reuse the address (0), and
+// is left to its default elsewhere (see platform::ListeningAddress).
+MHD_OptionItem portOptions[] = {{MHD_OPTION_LISTENING_ADDRESS_REUSE, 0, nullptr},
+                                {MHD_OPTION_END, 0, nullptr}};
 
 // The one server that sensor-watch runs.
 MHD_Daemon *httpDaemon = nullptr;
@@ -122,19 +87,22 @@ std::string startServer(const Endpoint &endpoint, Serving &serving)
         return reply(connection,
                      answer(*static_cast<Serving *>(cls), requestOf(connection, url, method), momentNow()));
     };
-    sockaddr_storage address{};
-    if (!socketAddress(endpoint, address))
+    const std::optional<NumericAddress> numeric = parseNumericAddress(endpoint.host);
+    if (!numeric)
         return "not a numeric IPv4 or IPv6 address: " + endpoint.host;
+    platform::ListeningAddress address = platform::listeningAddress(
+        std::span(numeric->bytes).first(numeric->ipv6 ? 16 : 4), static_cast<std::uint16_t>(endpoint.port));
     // One thread runs the event loop (epoll on Linux, poll or select
     // elsewhere) for every connection. No second sensor-watch may share the
     // port and answer every other scrape from its own block (see
-    // platformOptions).
-    const unsigned flags = MHD_USE_AUTO_INTERNAL_THREAD | (address.ss_family == AF_INET6 ? MHD_USE_IPv6 : 0);
-    httpDaemon = MHD_start_daemon(flags, 0, nullptr, nullptr, handle, &serving, MHD_OPTION_SOCK_ADDR,
-                                  reinterpret_cast<sockaddr *>(&address), MHD_OPTION_CONNECTION_TIMEOUT,
-                                  connectionTimeoutSeconds, MHD_OPTION_CONNECTION_LIMIT, connectionLimit,
-                                  MHD_OPTION_CONNECTION_MEMORY_LIMIT, connectionMemoryLimit, MHD_OPTION_ARRAY,
-                                  platformOptions, MHD_OPTION_END);
+    // portOptions).
+    const unsigned flags = MHD_USE_AUTO_INTERNAL_THREAD | (address.ipv6 ? MHD_USE_IPv6 : 0);
+    httpDaemon =
+        MHD_start_daemon(flags, 0, nullptr, nullptr, handle, &serving, MHD_OPTION_SOCK_ADDR,
+                         reinterpret_cast<sockaddr *>(address.storage.data()), MHD_OPTION_CONNECTION_TIMEOUT,
+                         connectionTimeoutSeconds, MHD_OPTION_CONNECTION_LIMIT, connectionLimit,
+                         MHD_OPTION_CONNECTION_MEMORY_LIMIT, connectionMemoryLimit, MHD_OPTION_ARRAY,
+                         address.claimsPortAlone ? portOptions : portOptions + 1, MHD_OPTION_END);
     const MHD_DaemonInfo *bound =
         httpDaemon != nullptr ? MHD_get_daemon_info(httpDaemon, MHD_DAEMON_INFO_BIND_PORT) : nullptr;
     if (bound == nullptr) {

@@ -1,6 +1,6 @@
 // Serve mode in a build made without libmicrohttpd: the server never starts,
 // and says why.
-#include "http_server.h"
+#include "watch/http_server.h"
 
 namespace watch {
 

@@ -1,7 +1,7 @@
 // sensor-watch: shows what sensor-bridge publishes in the shared block, or
 // serves it as Prometheus metrics and a live page.
-#include "options.h"
-#include "watch_loop.h"
+#include "watch/options.h"
+#include "watch/watch_loop.h"
 
 int main(int argc, char **argv)
 {

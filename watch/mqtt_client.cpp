@@ -1,4 +1,4 @@
-#include "mqtt_client.h"
+#include "watch/mqtt_client.h"
 
 #include <mosquitto.h>
 
@@ -132,8 +132,7 @@ void say(const std::string &line)
 
 std::string brokerText(const Endpoint &broker)
 {
-    const bool ipv6 = broker.host.find(':') != std::string::npos;
-    return (ipv6 ? '[' + broker.host + ']' : broker.host) + ':' + std::to_string(broker.port);
+    return urlHost(broker.host) + ':' + std::to_string(broker.port);
 }
 
 // Makes a client with the settings' credentials and TLS, and the last will

@@ -6,10 +6,10 @@
 // the copying of the block, the HTTP server or the table.
 #pragma once
 
-#include "http_server.h"
-#include "block_reader.h"
-#include "mqtt_topics.h"
-#include "readings.h"
+#include "watch/address.h"
+#include "watch/block_reader.h"
+#include "watch/mqtt_topics.h"
+#include "watch/readings.h"
 
 #include <optional>
 #include <string>

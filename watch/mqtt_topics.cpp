@@ -1,7 +1,7 @@
-#include "mqtt_topics.h"
+#include "watch/mqtt_topics.h"
 
-#include "readings.h"
-#include "utf8.h"
+#include "watch/readings.h"
+#include "watch/utf8.h"
 
 #include <json/json.h>
 

@@ -10,8 +10,8 @@
 //   PREFIX/binary_sensor/NODE/bridge/config    the machine's device
 #pragma once
 
-#include "block_reader.h"
-#include "units.h"
+#include "watch/block_reader.h"
+#include "watch/units.h"
 
 #include <array>
 #include <cstddef>

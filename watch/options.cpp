@@ -1,7 +1,7 @@
-#include "options.h"
+#include "watch/options.h"
 
-#include "mqtt_client.h"
-#include "mqtt_topics.h"
+#include "watch/mqtt_client.h"
+#include "watch/mqtt_topics.h"
 
 #include <CLI/CLI.hpp>
 
@@ -13,60 +13,6 @@
 
 namespace watch {
 namespace {
-
-// Reads [ADDRESS:]PORT; an IPv6 address goes in brackets.
-std::optional<Endpoint> parseEndpoint(std::string_view text)
-{
-    Endpoint endpoint;
-    if (const std::size_t colon = text.rfind(':'); colon != std::string_view::npos) {
-        std::string_view host = text.substr(0, colon);
-        if (host.size() > 2 && host.front() == '[' && host.back() == ']')
-            host = host.substr(1, host.size() - 2);
-        if (host.empty())
-            return std::nullopt;
-        endpoint.host = host;
-        text.remove_prefix(colon + 1);
-    }
-    const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), endpoint.port);
-    if (error != std::errc{} || end != text.data() + text.size() || endpoint.port < 0 ||
-        endpoint.port > 65535)
-        return std::nullopt;
-    return endpoint;
-}
-
-// Reads HOST[:PORT] for a broker: a name or an address, an IPv6 one in
-// brackets; the port is 0 when none is given.
-std::optional<Endpoint> parseBroker(std::string_view text)
-{
-    std::string_view host = text;
-    std::optional<std::string_view> port;
-    if (text.starts_with('[')) {
-        const std::size_t close = text.find(']');
-        if (close == std::string_view::npos)
-            return std::nullopt;
-        host = text.substr(1, close - 1);
-        const std::string_view rest = text.substr(close + 1);
-        if (!rest.empty() && !rest.starts_with(':'))
-            return std::nullopt;
-        if (!rest.empty())
-            port = rest.substr(1);
-    } else if (const std::size_t colon = text.find(':'); colon != std::string_view::npos) {
-        // An IPv6 address goes in brackets.
-        if (text.find(':', colon + 1) != std::string_view::npos)
-            return std::nullopt;
-        host = text.substr(0, colon);
-        port = text.substr(colon + 1);
-    }
-    if (host.empty())
-        return std::nullopt;
-    Endpoint broker{.host = std::string(host), .port = 0};
-    if (!port)
-        return broker;
-    const auto [end, error] = std::from_chars(port->data(), port->data() + port->size(), broker.port);
-    if (error != std::errc{} || end != port->data() + port->size() || broker.port < 1 || broker.port > 65535)
-        return std::nullopt;
-    return broker;
-}
 
 // The first line of a file, without its line end, or nothing when the file
 // cannot be read.
@@ -192,7 +138,8 @@ void declareOptions(CLI::App &app, Options &options)
     json->excludes(raw);
     app.add_flag_callback(
            "--no-units", [&] { options.units = false; },
-           "show values as published, without the vendor library's default units and rounding")
+           "show and serve values as published, without the vendor library's default units and "
+           "rounding, the metrics as one family, sensor_bridge_reading")
         ->excludes(raw)
         ->excludes(json);
     CLI::Option *once = app.add_flag("--once", options.once, "exit after the first valid snapshot");

@@ -1,8 +1,8 @@
 // sensor-watch's command line.
 #pragma once
 
-#include "block_reader.h"
-#include "http_server.h"
+#include "watch/address.h"
+#include "watch/block_layout.h"
 
 #include <cstddef>
 #include <optional>

@@ -1,6 +1,6 @@
 // The page of a build made without it (SENSOR_BRIDGE_PAGE=OFF, or without
 // libmicrohttpd): "/" says where the metrics are instead.
-#include "page.h"
+#include "watch/page.h"
 
 namespace watch {
 

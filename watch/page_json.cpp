@@ -1,7 +1,7 @@
-#include "page_json.h"
+#include "watch/page_json.h"
 
-#include "units.h"
-#include "utf8.h"
+#include "watch/units.h"
+#include "watch/utf8.h"
 
 #include <json/json.h>
 

@@ -4,7 +4,7 @@
 // Pure data handling, so the tests drive it with plain snapshots.
 #pragma once
 
-#include "readings.h"
+#include "watch/readings.h"
 
 #include <cstdint>
 #include <optional>

@@ -1,6 +1,6 @@
-#include "readings.h"
+#include "watch/readings.h"
 
-#include "utf8.h"
+#include "watch/utf8.h"
 
 #include <algorithm>
 #include <charconv>

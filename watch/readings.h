@@ -4,7 +4,7 @@
 // views of it. Pure data handling, so the tests drive it with plain snapshots.
 #pragma once
 
-#include "block_reader.h"
+#include "watch/block_reader.h"
 
 #include <cstddef>
 #include <cstdint>

@@ -1,12 +1,17 @@
-#include "serving.h"
+#include "watch/serving.h"
 
-#include "metrics.h"
-#include "page_json.h"
+#include "platform/process_stats.h"
+#include "watch/address.h"
+#include "watch/gzip.h"
+#include "watch/metrics.h"
+#include "watch/page_json.h"
 
 #include <algorithm>
 #include <array>
 #include <charconv>
 #include <cstdint>
+#include <iterator>
+#include <optional>
 #include <system_error>
 
 namespace watch {
@@ -20,99 +25,11 @@ constexpr std::string_view textContentType = "text/plain; charset=utf-8";
 constexpr std::string_view pagePolicy = "default-src 'none'; script-src 'unsafe-inline'; "
                                         "style-src 'unsafe-inline'; img-src data:; connect-src 'self'";
 
-std::string lowered(std::string_view text)
+// Whether a header field's name is the lower-case one, in any case.
+bool isField(std::string_view name, std::string_view lowerCase)
 {
-    std::string out(text);
-    for (char &c : out)
-        if (c >= 'A' && c <= 'Z')
-            c = static_cast<char>(c - 'A' + 'a');
-    return out;
-}
-
-// Whether the text is a dotted IPv4 address in 127.0.0.0/8.
-bool isIpv4Loopback(std::string_view text)
-{
-    int parts = 0;
-    unsigned first = 0;
-    for (;;) {
-        const std::size_t dot = text.find('.');
-        const std::string_view part = text.substr(0, dot);
-        unsigned value = 0;
-        const auto [end, error] = std::from_chars(part.data(), part.data() + part.size(), value);
-        if (part.empty() || error != std::errc{} || end != part.data() + part.size() || value > 255)
-            return false;
-        if (parts++ == 0)
-            first = value;
-        if (dot == std::string_view::npos)
-            return parts == 4 && first == 127;
-        text.remove_prefix(dot + 1);
-    }
-}
-
-// Appends the colon-separated groups of one to four hexadecimal digits in
-// the text; false when it holds anything else.
-bool hexGroups(std::string_view text, std::vector<unsigned> &groups)
-{
-    while (!text.empty()) {
-        const std::size_t colon = text.find(':');
-        const std::string_view group = text.substr(0, colon);
-        unsigned value = 0;
-        const auto [end, error] = std::from_chars(group.data(), group.data() + group.size(), value, 16);
-        if (group.empty() || group.size() > 4 || error != std::errc{} || end != group.data() + group.size())
-            return false;
-        groups.push_back(value);
-        if (colon == std::string_view::npos)
-            return true;
-        text.remove_prefix(colon + 1);
-        if (text.empty())
-            return false;
-    }
-    return true;
-}
-
-// Whether the text is the IPv6 address ::1, in any of its spellings.
-bool isIpv6Loopback(std::string_view text)
-{
-    const std::size_t gap = text.find("::");
-    std::vector<unsigned> groups;
-    std::vector<unsigned> tail;
-    if (!hexGroups(text.substr(0, gap), groups) ||
-        (gap != std::string_view::npos && !hexGroups(text.substr(gap + 2), tail)))
-        return false;
-    const std::size_t given = groups.size() + tail.size();
-    if (gap == std::string_view::npos ? given != 8 : given > 7)
-        return false;
-    groups.resize(8 - tail.size(), 0);
-    groups.insert(groups.end(), tail.begin(), tail.end());
-    return groups == std::vector<unsigned>{0, 0, 0, 0, 0, 0, 0, 1};
-}
-
-// The name in a Host field, as the check compares it: without a port (also
-// after a bracketed IPv6 address) and one trailing dot, in lower case; empty
-// when the field is no name with an optional port.
-std::string hostName(std::string_view field)
-{
-    const bool bracketed = field.starts_with('[');
-    std::size_t end = field.find(bracketed ? ']' : ':');
-    if (bracketed && end == std::string_view::npos)
-        return {};
-    end = bracketed ? end + 1 : std::min(end, field.size());
-    const std::string_view port = field.substr(end);
-    if (!port.empty() && (port.front() != ':' ||
-                          !std::ranges::all_of(port.substr(1), [](char c) { return c >= '0' && c <= '9'; })))
-        return {};
-    std::string_view name = field.substr(0, end);
-    if (name.ends_with('.'))
-        name.remove_suffix(1);
-    return lowered(name);
-}
-
-// Whether a name from hostName is this machine's loopback.
-bool isLoopbackName(std::string_view name)
-{
-    if (name.size() > 2 && name.front() == '[' && name.back() == ']')
-        return isIpv6Loopback(name.substr(1, name.size() - 2));
-    return name == "localhost" || isIpv4Loopback(name);
+    return std::ranges::equal(name, lowerCase,
+                              [](char given, char expected) { return (given | 0x20) == expected; });
 }
 
 bool hostAllowed(const HostCheck &check, const Fields &headers)
@@ -120,10 +37,10 @@ bool hostAllowed(const HostCheck &check, const Fields &headers)
     if (!check.applies)
         return true;
     const auto host =
-        std::ranges::find_if(headers, [](const auto &field) { return lowered(field.first) == "host"; });
+        std::ranges::find_if(headers, [](const auto &field) { return isField(field.first, "host"); });
     if (host == headers.end())
         return false;
-    const std::string name = hostName(host->second);
+    const std::string name = hostFieldName(host->second);
     return !name.empty() &&
            (isLoopbackName(name) || std::ranges::find(check.names, name) != check.names.end());
 }
@@ -131,6 +48,8 @@ bool hostAllowed(const HostCheck &check, const Fields &headers)
 struct Answer {
     unsigned status = 200;
     std::string body;
+    // Header fields of this answer's own.
+    Fields headers{};
 };
 
 Answer page(Serving &serving, const Request &, Moment)
@@ -138,7 +57,19 @@ Answer page(Serving &serving, const Request &, Moment)
     return {200, std::string(serving.page)};
 }
 
-Answer metrics(Serving &serving, const Request &, Moment now)
+// Whether any of the request's Accept-Encoding fields takes gzip.
+bool wantsGzip(const Fields &headers)
+{
+    return std::ranges::any_of(headers, [](const auto &field) {
+        return isField(field.first, "accept-encoding") && acceptsGzip(field.second);
+    });
+}
+
+// The scrape: the lines that change with every scrape (the build, the
+// freshness, the process's figures), then the snapshot's readings. Gzip
+// where the request asks for it, from the readings deflated once when
+// published; both forms say that they depend on Accept-Encoding.
+Answer metrics(Serving &serving, const Request &request, Moment now)
 {
     std::optional<SnapshotAge> age;
     std::shared_ptr<const Rendered> rendered;
@@ -147,7 +78,23 @@ Answer metrics(Serving &serving, const Request &, Moment now)
         age = snapshotAge(serving.readings, now);
         rendered = serving.rendered;
     }
-    return {200, renderBuildInfo() + renderFreshness(age) + (rendered ? rendered->metrics : "")};
+    std::string head =
+        renderBuildInfo() + renderFreshness(age) +
+        renderProcess(serving.processStats != nullptr ? serving.processStats() : platform::ProcessStats{});
+    Answer answered{200, {}, {{"Vary", "Accept-Encoding"}}};
+    const DeflatedPart *tail = rendered && rendered->metricsDeflated ? &*rendered->metricsDeflated : nullptr;
+    if (wantsGzip(request.headers) && (tail != nullptr || !rendered)) {
+        if (const std::optional<DeflatedPart> deflated = deflatePart(head, tail == nullptr)) {
+            const std::array parts{&*deflated, tail};
+            answered.body = gzipMember(std::span(parts.data(), tail != nullptr ? 2 : 1));
+            answered.headers.emplace_back("Content-Encoding", "gzip");
+            return answered;
+        }
+    }
+    answered.body = std::move(head);
+    if (rendered)
+        answered.body += rendered->metrics;
+    return answered;
 }
 
 Answer status(Serving &serving, const Request &, Moment now)
@@ -231,12 +178,13 @@ const Route *routeOf(std::string_view path)
 
 // Every answer is for this one client and this one moment, and is what its
 // content type says.
-Response respond(unsigned status, std::string_view contentType, std::string body)
+Response respond(unsigned status, std::string_view contentType, std::string body, Fields headers = {})
 {
     Response response{status,
                       std::string(contentType),
                       std::move(body),
                       {{"X-Content-Type-Options", "nosniff"}, {"Cache-Control", "no-store"}}};
+    std::ranges::move(headers, std::back_inserter(response.headers));
     if (contentType == htmlContentType)
         response.headers.emplace_back("Content-Security-Policy", pagePolicy);
     return response;
@@ -250,15 +198,18 @@ void publish(Serving &serving, Snapshot snapshot, bool old, Moment now)
     // new snapshot's sequence or age beside the last one's texts.
     const std::lock_guard lock(serving.mutex);
     recordSnapshot(serving.readings, std::move(snapshot), now, old);
-    serving.rendered = std::make_shared<const Rendered>(
-        Rendered{renderReadings(serving.readings), renderSnapshotJson(serving.readings, serving.units)});
+    std::string metrics = renderReadings(serving.readings, serving.units);
+    std::optional<DeflatedPart> deflated = deflatePart(metrics, true);
+    serving.rendered = std::make_shared<const Rendered>(Rendered{
+        std::move(metrics), std::move(deflated), renderSnapshotJson(serving.readings, serving.units)});
 }
 
 HostCheck hostCheckFor(std::string_view address, std::span<const std::string> allowed)
 {
-    HostCheck check{isIpv4Loopback(address) || isIpv6Loopback(address) || !allowed.empty(), {}};
+    const std::optional<NumericAddress> bound = parseNumericAddress(address);
+    HostCheck check{(bound && isLoopback(*bound)) || !allowed.empty(), {}};
     for (const std::string &name : allowed)
-        check.names.push_back(hostName(name));
+        check.names.push_back(hostFieldName(name));
     return check;
 }
 
@@ -284,7 +235,7 @@ Response answer(Serving &serving, const Request &request, Moment now)
         return std::move(*refused);
     const Route &route = *routeOf(request.path);
     Answer answered = route.answer(serving, request, now);
-    return respond(answered.status, route.contentType, std::move(answered.body));
+    return respond(answered.status, route.contentType, std::move(answered.body), std::move(answered.headers));
 }
 
 }  // namespace watch

@@ -4,7 +4,9 @@
 // back, so the tests ask for every route in-process, without a socket.
 #pragma once
 
-#include "readings.h"
+#include "platform/process_stats.h"
+#include "watch/gzip.h"
+#include "watch/readings.h"
 
 #include <memory>
 #include <mutex>
@@ -41,21 +43,24 @@ struct Response {
 // request neither renders readings nor sees half of a refresh.
 struct Rendered {
     std::string metrics;
+    // The metrics deflated as the last part of a gzip scrape (see gzip.h);
+    // nothing when zlib failed, and those scrapes are served plain.
+    std::optional<DeflatedPart> metricsDeflated;
     std::string snapshotJson;
 };
 
 // Which names a request's Host field may give. Bound to a loopback address,
 // where the user expects privacy, sensor-watch answers only requests for
-// localhost, a loopback address (127.x.y.z, [::1]) or a name allowed with
-// --allow-host: otherwise a web page from anywhere could point its own name
-// at 127.0.0.1 (DNS rebinding) and read every reading through a visitor's
-// browser. Bound to any other address, the user chose to be reached by
+// localhost, a loopback address (127.x.y.z, [::1], [::ffff:127.x.y.z]) or a
+// name allowed with --allow-host: otherwise a web page from anywhere could
+// point its own name at 127.0.0.1 (DNS rebinding) and read every reading
+// through a visitor's browser. Bound to any other address, the user chose to be reached by
 // whatever name scrapers know the machine by, and only names allowed with
 // --allow-host (and the loopback ones) narrow that.
 struct HostCheck {
     bool applies = false;
     // The names allowed besides the loopback ones, as a Host field's name is
-    // compared: in lower case, without a port and a trailing dot.
+    // compared (see hostFieldName).
     std::vector<std::string> names;
 };
 
@@ -69,8 +74,12 @@ struct Serving {
     std::string_view page;
     // Set before the server starts, and only read afterwards.
     HostCheck hostCheck{};
-    // Whether the page shows values in their type's unit (see units.h).
+    // Whether the metrics and the page give values in their type's unit
+    // (see metrics.h and units.h), or as published (--no-units).
     bool units = true;
+    // Reads the process's figures for each scrape: platform::processStats
+    // in the program, a fixed stand-in in the tests; none without it.
+    platform::ProcessStats (*processStats)() = nullptr;
     std::mutex mutex{};
     // Only the publishing thread changes these, under the lock; requests
     // read them under it.

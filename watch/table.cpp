@@ -1,7 +1,7 @@
-#include "table.h"
+#include "watch/table.h"
 
-#include "units.h"
-#include "utf8.h"
+#include "watch/units.h"
+#include "watch/utf8.h"
 
 #include <algorithm>
 #include <array>

@@ -1,7 +1,7 @@
 // The table that sensor-watch prints: a view of the readings model.
 #pragma once
 
-#include "readings.h"
+#include "watch/readings.h"
 
 #include <string>
 #include <string_view>

@@ -1,6 +1,6 @@
-#include "units.h"
+#include "watch/units.h"
 
-#include "readings.h"
+#include "watch/readings.h"
 
 #include <algorithm>
 #include <charconv>

@@ -1,8 +1,9 @@
 // How the table and the page show a reading's value: in its type's unit,
 // rounded to what a person reads at a glance. The block carries no unit; the
 // units are the vendor library's defaults for each type, so a library set to
-// other units is shown with --no-units. The block, the metrics and the JSON's
-// values keep the published text and its number.
+// other units is shown with --no-units. The block and the JSON's values keep
+// the published text and its number; the metrics take the same defaults to
+// base units (metrics.h).
 #pragma once
 
 #include <array>

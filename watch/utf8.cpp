@@ -1,4 +1,4 @@
-#include "utf8.h"
+#include "watch/utf8.h"
 
 namespace watch {
 namespace {

@@ -1,13 +1,15 @@
-#include "watch_loop.h"
+#include "watch/watch_loop.h"
 
-#include "console.h"
-#include "host_name.h"
-#include "http_server.h"
-#include "mqtt_client.h"
-#include "page.h"
-#include "serving.h"
-#include "shared_block.h"
-#include "table.h"
+#include "platform/console.h"
+#include "platform/host_name.h"
+#include "platform/process_stats.h"
+#include "platform/watched_block.h"
+#include "watch/address.h"
+#include "watch/http_server.h"
+#include "watch/mqtt_client.h"
+#include "watch/page.h"
+#include "watch/serving.h"
+#include "watch/table.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -68,7 +70,7 @@ bool writeFile(const std::string &path, std::span<const std::byte> bytes)
 void sleepUnlessStopped(Clock::duration duration)
 {
     const auto until = Clock::now() + duration;
-    while (!stopRequested() && Clock::now() < until)
+    while (!platform::stopRequested() && Clock::now() < until)
         std::this_thread::sleep_for(std::min<Clock::duration>(100ms, until - Clock::now()));
 }
 
@@ -110,7 +112,7 @@ using SnapshotHandler = std::function<std::optional<int>(Snapshot, std::span<con
 
 // Copies the block over and over, hands each new valid snapshot to `handle`,
 // and reports lasting trouble; returns the exit code.
-int watchBlock(const Options &options, const SharedBlock &block, const SnapshotHandler &handle)
+int watchBlock(const Options &options, const platform::WatchedBlock &block, const SnapshotHandler &handle)
 {
     const auto timeout =
         std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(options.timeoutSeconds));
@@ -119,14 +121,14 @@ int watchBlock(const Options &options, const SharedBlock &block, const SnapshotH
     bool firstLook = true;
     auto lastValid = Clock::now();
     Trouble trouble;
-    while (!stopRequested()) {
+    while (!platform::stopRequested()) {
         // The MQTT client ends the run only for a configuration error.
         if (const std::optional<std::string> failure = mqttFailure())
             return fail(*failure);
         // The writer never waits for us; a copy taken mid-refresh simply fails
         // the checks and is taken again. A block whose owner shrank it under
         // us is not what the bridge writes to any more.
-        if (const std::size_t copied = copyBlock(copy); copied < copy.size())
+        if (const std::size_t copied = platform::copyWatchedBlock(copy); copied < copy.size())
             return fail("the block " + std::string(blockName) + " shrank from " +
                         std::to_string(copy.size()) + " to " + std::to_string(copied) + " bytes");
         ReadResult result = readBlock(copy);
@@ -156,12 +158,10 @@ int watchBlock(const Options &options, const SharedBlock &block, const SnapshotH
 
 std::string url(const Endpoint &endpoint, int port)
 {
-    const bool ipv6 = endpoint.host.find(':') != std::string::npos;
-    return "http://" + (ipv6 ? '[' + endpoint.host + ']' : endpoint.host) + ':' + std::to_string(port) +
-           "/metrics";
+    return "http://" + urlHost(endpoint.host) + ':' + std::to_string(port) + "/metrics";
 }
 
-int serve(const Options &options, const SharedBlock &block, Serving &serving)
+int serve(const Options &options, const platform::WatchedBlock &block, Serving &serving)
 {
     // The line tells a script which port to scrape, and that the block is
     // there for the bridge.
@@ -177,7 +177,7 @@ int serve(const Options &options, const SharedBlock &block, Serving &serving)
 }
 
 // Publishes to the broker only; the client reports its own state.
-int publishOnly(const Options &options, const SharedBlock &block)
+int publishOnly(const Options &options, const platform::WatchedBlock &block)
 {
     return watchBlock(options, block, [](Snapshot snapshot, std::span<const std::byte>, bool old) {
         offerMqttSnapshot(std::move(snapshot), momentNow(), old);
@@ -193,12 +193,12 @@ MqttSettings mqttSettings(const Options &options)
             .password = mqtt.password,
             .caFile = mqtt.caFile,
             .discovery = {.prefix = mqtt.prefix,
-                          .node = nodeName(mqtt.node.empty() ? hostName() : mqtt.node),
+                          .node = nodeName(mqtt.node.empty() ? platform::hostName() : mqtt.node),
                           .everySeconds = mqtt.everySeconds,
                           .units = options.units}};
 }
 
-int print(const Options &options, const SharedBlock &block, bool terminal)
+int print(const Options &options, const platform::WatchedBlock &block, bool terminal)
 {
     // The table's statistics, without the history that only the page needs.
     Readings readings;
@@ -238,9 +238,9 @@ int run(const Options &options)
 {
     if (options.mqtt.broker && options.mqtt.remove)
         return removeMqttNode(mqttSettings(options));
-    const bool terminal = prepareStdout();
-    installStopHandler();
-    Serving serving{.page = dashboardPage, .units = options.units};
+    const bool terminal = platform::prepareStdout();
+    platform::installStopHandler();
+    Serving serving{.page = dashboardPage, .units = options.units, .processStats = platform::processStats};
     // The server starts before the block is opened, so that a port in use
     // ends the run before anything has been created.
     if (options.endpoint) {
@@ -248,7 +248,7 @@ int run(const Options &options)
         if (const std::string error = startServer(*options.endpoint, serving); !error.empty())
             return fail(error);
     }
-    const SharedBlock block = openSharedBlock(blockName, options.size);
+    const platform::WatchedBlock block = platform::openWatchedBlock(blockName, options.size);
     if (!block.error.empty()) {
         stopServer();
         return fail(block.error);
@@ -257,7 +257,7 @@ int run(const Options &options)
     // tells a script that the bridge can start.
     if (options.mqtt.broker) {
         if (const std::string error = startMqtt(mqttSettings(options)); !error.empty()) {
-            closeSharedBlock();
+            platform::closeWatchedBlock();
             stopServer();
             return fail(error);
         }
@@ -269,7 +269,7 @@ int run(const Options &options)
     const int status = options.endpoint      ? serve(options, block, serving)
                        : options.mqtt.broker ? publishOnly(options, block)
                                              : print(options, block, terminal);
-    closeSharedBlock();
+    platform::closeWatchedBlock();
     stopMqtt();
     stopServer();
     return status;

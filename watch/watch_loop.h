@@ -2,7 +2,7 @@
 // without any lock, and shows or serves each new valid snapshot.
 #pragma once
 
-#include "options.h"
+#include "watch/options.h"
 
 namespace watch {
 

@@ -20,7 +20,7 @@
 #include "testing/child_process.h"
 #include "testing/golden.h"
 #include "testing/installation.h"
-#include "testing/platform.h"
+#include "testing/native_or_wine.h"
 #include "testing/scenarios.h"
 #include "testing/wine.h"
 

@@ -10,7 +10,7 @@
 
 #include "testing/child_process.h"
 #include "testing/installation.h"
-#include "testing/platform.h"
+#include "testing/native_or_wine.h"
 
 namespace {
 

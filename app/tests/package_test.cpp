@@ -17,7 +17,7 @@
 
 #include "testing/child_process.h"
 #include "testing/installation.h"
-#include "testing/platform.h"
+#include "testing/native_or_wine.h"
 #include "testing/wine.h"
 
 namespace {

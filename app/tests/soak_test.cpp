@@ -39,7 +39,7 @@
 #include <sys/syscall.h>
 #include <sys/wait.h>
 
-#include "block_reader.h"
+#include "watch/block_reader.h"
 #include "testing/child_process.h"
 
 namespace {

@@ -1,9 +1,9 @@
-#include "entries.h"
+#include "tools/hwmonsensors/entries.h"
 
 #include <cerrno>
 
-#include "libsensors_hardware.h"
-#include "poller.h"
+#include "tools/hwmonsensors/libsensors_hardware.h"
+#include "tools/hwmonsensors/poller.h"
 
 namespace hwmonsensors {
 

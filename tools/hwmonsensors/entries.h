@@ -4,7 +4,7 @@
 // value once; the other entries only copy from what the last poll read.
 #pragma once
 
-#include "vendor_library.h"
+#include "tools/vendor_library.h"
 
 namespace hwmonsensors {
 

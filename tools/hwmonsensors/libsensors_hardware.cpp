@@ -1,4 +1,4 @@
-#include "libsensors_hardware.h"
+#include "tools/hwmonsensors/libsensors_hardware.h"
 
 #include <dirent.h>
 #include <sys/stat.h>

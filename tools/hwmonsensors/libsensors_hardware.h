@@ -3,7 +3,7 @@
 // them, as `sensors` shows them.
 #pragma once
 
-#include "poller.h"
+#include "tools/hwmonsensors/poller.h"
 
 namespace hwmonsensors {
 

@@ -9,7 +9,7 @@
 #include <cstdint>
 #include <optional>
 
-#include "vendor_library.h"
+#include "tools/vendor_library.h"
 
 namespace hwmonsensors {
 

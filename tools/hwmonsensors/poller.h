@@ -13,7 +13,7 @@
 #include <string_view>
 #include <vector>
 
-#include "mapping.h"
+#include "tools/hwmonsensors/mapping.h"
 
 namespace hwmonsensors {
 

@@ -1,4 +1,4 @@
-#include "entries.h"
+#include "tools/simsensors/entries.h"
 
 #include <algorithm>
 #include <cstdio>
@@ -6,7 +6,7 @@
 #include <span>
 #include <string_view>
 
-#include "scenario.h"
+#include "tools/simsensors/scenario.h"
 
 namespace simsensors {
 

@@ -2,7 +2,7 @@
 // ordinal, over the built-in or a file's scenario.
 #pragma once
 
-#include "vendor_library.h"
+#include "tools/vendor_library.h"
 
 namespace simsensors {
 
@@ -11,5 +11,8 @@ using Record = vendor::Record;
 // Leaves code as the calling thread's last error, where the vendor library
 // reports why init failed: errno on POSIX, SetLastError on Windows.
 void setLastError(int code);
+
+// The calling thread's last error, as setLastError or a failing call left it.
+int lastError();
 
 }  // namespace simsensors

@@ -1,4 +1,4 @@
-#include "entries.h"
+#include "tools/simsensors/entries.h"
 
 #include <cerrno>
 
@@ -7,6 +7,11 @@ namespace simsensors {
 void setLastError(int code)
 {
     errno = code;
+}
+
+int lastError()
+{
+    return errno;
 }
 
 }  // namespace simsensors

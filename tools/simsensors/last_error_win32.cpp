@@ -1,4 +1,4 @@
-#include "entries.h"
+#include "tools/simsensors/entries.h"
 
 #include <windows.h>
 
@@ -7,6 +7,11 @@ namespace simsensors {
 void setLastError(int code)
 {
     SetLastError(static_cast<DWORD>(code));
+}
+
+int lastError()
+{
+    return static_cast<int>(GetLastError());
 }
 
 }  // namespace simsensors

@@ -10,7 +10,7 @@
 #include <string_view>
 #include <vector>
 
-#include "vendor_library.h"
+#include "tools/vendor_library.h"
 
 namespace simsensors {
 

@@ -1,4 +1,4 @@
-#include "block_reader.h"
+#include "watch/block_reader.h"
 
 #include <gtest/gtest.h>
 

@@ -1,6 +1,6 @@
-#include "block_writer.h"
+#include "watch/tests/block_writer.h"
 
-#include "block_reader.h"
+#include "watch/block_reader.h"
 
 #include <gtest/gtest.h>
 
@@ -14,7 +14,7 @@ const std::string objectName = "/" + std::string(blockName);
 
 std::size_t blockObjectSize()
 {
-    return objectSize(objectName);
+    return platform::objectSize(objectName);
 }
 
 bool blockExists()
@@ -24,7 +24,7 @@ bool blockExists()
 
 void publish(std::string_view nameLines, std::string_view text)
 {
-    const MappedObject opened = openObject(objectName, Access::readWrite);
+    const platform::MappedObject opened = platform::openObject(objectName, platform::Access::readWrite);
     if (!opened.error.empty())
         return;
     ASSERT_GE(opened.bytes.size(), blockSize);
@@ -34,5 +34,5 @@ void publish(std::string_view nameLines, std::string_view text)
     std::memset(block + blockHeader.size() + content.size(), 0,
                 blockSize - blockHeader.size() - content.size());
     std::memcpy(block, blockHeader.data(), blockHeader.size());
-    unmapObject(opened.bytes);
+    platform::unmapObject(opened.bytes);
 }

@@ -2,7 +2,7 @@
 // the process tests in place of the bridge.
 #pragma once
 
-#include "tools/shared_memory/posix_shared_memory.h"
+#include "platform/posix_shared_memory.h"
 
 #include <gtest/gtest.h>
 
@@ -27,6 +27,6 @@ void publish(std::string_view nameLines, std::string_view text);
 // it, and one left behind after is a fault.
 class OwnBlockTest : public testing::Test {
   protected:
-    void SetUp() override { removeObject(objectName); }
+    void SetUp() override { platform::removeObject(objectName); }
     void TearDown() override { EXPECT_FALSE(blockExists()) << "sensor-watch left the block behind"; }
 };

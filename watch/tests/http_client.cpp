@@ -1,4 +1,4 @@
-#include "http_client.h"
+#include "watch/tests/http_client.h"
 
 #include <arpa/inet.h>
 #include <netinet/in.h>

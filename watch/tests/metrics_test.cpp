@@ -1,6 +1,6 @@
-#include "metrics.h"
-#include "recorded.h"
+#include "watch/tests/recorded.h"
 #include "testing/golden.h"
+#include "watch/metrics.h"
 
 #include <gtest/gtest.h>
 
@@ -47,14 +47,53 @@ TEST(Metrics, ScrapeOfHostileNamesAndEveryValueFormIsTheGoldenOne)
                           {"n", "other", "garbage"},
                           {"n", "other", largest},
                           {"n", "other", "0.000001"}}},
-                        {"gpu", false, {{"Core 0", "temperature", "1000000000000000000000.000000"}}}};
+                        {"gpu",
+                         false,
+                         {{"Core 0", "temperature", "1000000000000000000000.000000"},
+                          // Clock and usage convert exactly, the non-finite stay, and what
+                          // passes the largest double is infinite.
+                          {"Core", "clock", "1350.123456"},
+                          {"Core", "clock", "-inf"},
+                          {"Core", "clock", largest},
+                          {"Load", "usage", "45.300000"},
+                          {"Load", "usage", "-0.000001"},
+                          {"Load", "usage", "nan"},
+                          {"VDD", "voltage", "1.250000"},
+                          {"Fan", "fan", "1200.000000"},
+                          {"Board", "current", "10.500000"},
+                          {"Board", "power", "120.250000"},
+                          // Types the tool does not know join "other", labelled apart.
+                          {"n", "Other", "3.000000"},
+                          {"n", "\xff", "4.000000"}}}};
+    const Readings readings = recorded({snapshot});
     std::string scrape = renderBuildInfo() + renderFreshness(SnapshotAge{1700000000.25, 4.9996}) +
-                         renderReadings(recorded({snapshot}));
+                         renderReadings(readings, true);
     // The version changes with every release, and is not the golden file's.
     const std::string version = "version=\"" SENSOR_BRIDGE_VERSION "\"";
     scrape.replace(scrape.find(version), version.size(), "version=\"VERSION\"");
     expectGolden(GOLDEN "/scrape.prom", scrape);
-    EXPECT_EQ(renderReadings({}).find("\nsensor_bridge_reading{"), std::string::npos);
+    EXPECT_EQ(renderReadings({}, true), "");
+
+    // --no-units: one family as published, with the type as a label.
+    const std::string published = renderReadings(readings, false);
+    EXPECT_TRUE(published.starts_with("# HELP sensor_bridge_reading ")) << published;
+    EXPECT_NE(published.find(
+                  "\nsensor_bridge_reading{sensor=\"gpu\",label=\"Load\",type=\"usage\",index=\"0\"} 45.3\n"),
+              std::string::npos);
+    EXPECT_EQ(published.find("_hertz"), std::string::npos);
+}
+
+// Every figure the system gives, and only those.
+TEST(RenderProcess, GivesTheStandardProcessMetricsThatTheSystemHas)
+{
+    EXPECT_EQ(renderProcess({}), "");
+    const std::string text = renderProcess({1700000000.5, 2.25, 8388608, std::nullopt});
+    EXPECT_NE(text.find("# TYPE process_cpu_seconds_total counter\nprocess_cpu_seconds_total 2.25\n"),
+              std::string::npos)
+        << text;
+    EXPECT_NE(text.find("\nprocess_start_time_seconds 1700000000.5\n"), std::string::npos);
+    EXPECT_NE(text.find("\nprocess_resident_memory_bytes 8388608\n"), std::string::npos);
+    EXPECT_EQ(text.find("process_open_fds"), std::string::npos);
 }
 
 TEST(RenderFreshness, FreshForFiveSecondsAfterAChangeAndNeverBeforeTheFirstOrForAnOldOne)

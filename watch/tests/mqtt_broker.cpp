@@ -1,4 +1,4 @@
-#include "mqtt_broker.h"
+#include "watch/tests/mqtt_broker.h"
 
 #include <arpa/inet.h>
 #include <mosquitto.h>
@@ -76,9 +76,10 @@ Broker::Broker(std::string extraConfiguration, int fixedPort)
 {
     // Run as root, mosquitto would drop to its own user, which cannot read
     // the test's private files; "user" changes nothing for another user.
-    std::ofstream(configuration.path) << "listener " << port << " 127.0.0.1\npersistence false\nuser root\n"
-                                      << "log_dest stderr\nlog_type error\nlog_type warning\nlog_type information\n"
-                                      << extra;
+    std::ofstream(configuration.path)
+        << "listener " << port << " 127.0.0.1\npersistence false\nuser root\n"
+        << "log_dest stderr\nlog_type error\nlog_type warning\nlog_type information\n"
+        << extra;
     restart();
 }
 

@@ -3,10 +3,10 @@
 // both availabilities, the restarts of everything involved, hostile names,
 // credentials, TLS and removal. The default scenario is also published by the
 // Windows build under Wine.
-#include "block_writer.h"
-#include "mqtt_broker.h"
+#include "watch/tests/block_writer.h"
+#include "watch/tests/mqtt_broker.h"
 #include "testing/child_process.h"
-#include "testing/platform.h"
+#include "testing/native_or_wine.h"
 #include "testing/scenarios.h"
 #include "tools/simsensors/scenario.h"
 #include "watch/block_reader.h"
@@ -182,10 +182,10 @@ struct MqttNative : BrokerTest {
 
 Snapshot blockSnapshot()
 {
-    const MappedObject block = openObject(objectName, Access::readOnly);
+    const platform::MappedObject block = platform::openObject(objectName, platform::Access::readOnly);
     EXPECT_EQ(block.error, "");
     const ReadResult result = readBlock(block.bytes);
-    unmapObject(block.bytes);
+    platform::unmapObject(block.bytes);
     EXPECT_EQ(result.status, BlockStatus::valid) << result.error;
     return result.snapshot;
 }
@@ -244,7 +244,7 @@ TEST_F(MqttNative, RidesOutRestartsOfTheBridgeTheBrokerAndItselfWithTheSameIds)
     // Killed, sensor-watch leaves its last will; started again with the
     // bridge, against a broker that forgot everything, it gives the same ids.
     watch->stop(SIGKILL);
-    removeObject(objectName);
+    platform::removeObject(objectName);
     EXPECT_TRUE(
         eventually(120s, [&] { return topicOf(broker.port, "sensor-bridge/test/status") == "offline"; }));
     broker.restart();

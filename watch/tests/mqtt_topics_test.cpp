@@ -1,4 +1,4 @@
-#include "mqtt_topics.h"
+#include "watch/mqtt_topics.h"
 
 #include <gtest/gtest.h>
 #include <json/json.h>

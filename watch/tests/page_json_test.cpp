@@ -1,5 +1,5 @@
-#include "page_json.h"
-#include "recorded.h"
+#include "watch/page_json.h"
+#include "watch/tests/recorded.h"
 
 #include <gtest/gtest.h>
 #include <json/json.h>

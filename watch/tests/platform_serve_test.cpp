@@ -2,10 +2,11 @@
 // and as the Windows build under Wine, scraped from here over loopback: the
 // last good snapshot, fresh while the bridge publishes and stale once it is
 // killed, and a block that someone else made, attached to and left as it is.
-#include "block_writer.h"
-#include "http_client.h"
+#include "watch/tests/block_writer.h"
+#include "watch/tests/gunzip.h"
+#include "watch/tests/http_client.h"
 #include "testing/child_process.h"
-#include "testing/platform.h"
+#include "testing/native_or_wine.h"
 #include "testing/scenarios.h"
 
 #include <gtest/gtest.h>
@@ -64,8 +65,14 @@ class Serve : public PlatformTest {
     std::deque<Running> children;  // keeps references valid as it grows
 };
 
+double unixNow()
+{
+    return std::chrono::duration<double>(std::chrono::system_clock::now().time_since_epoch()).count();
+}
+
 TEST_P(Serve, TheLastGoodSnapshotFreshUntilTheBridgeIsKilledThenStale)
 {
+    const double launched = unixNow();
     const int port = startServing();
     ASSERT_GT(port, 0);
     EXPECT_EQ(sample(get(port), "sensor_bridge_snapshot_fresh"), "0");
@@ -82,10 +89,20 @@ TEST_P(Serve, TheLastGoodSnapshotFreshUntilTheBridgeIsKilledThenStale)
     Running &bridge = start("sensor-bridge");
     std::string body;
     ASSERT_TRUE(awaitFresh(port, "1", body)) << body;
-    EXPECT_NE(
-        body.find("sensor_bridge_reading{sensor=\"cpu\",label=\"Core 0\",type=\"temperature\",index=\"0\"} "),
-        std::string::npos)
+    EXPECT_NE(body.find("\nsensor_bridge_temperature_celsius{sensor=\"cpu\",label=\"Core 0\",index=\"0\"} "),
+              std::string::npos)
         << body;
+    // The process's own figures, from the system: it started between the
+    // launch and now (to the second), and Windows has no file descriptors.
+    const double started = std::atof(sample(body, "process_start_time_seconds").c_str());
+    EXPECT_TRUE(started > launched - 2 && started < unixNow() + 2) << body;
+    EXPECT_GT(std::atof(sample(body, "process_resident_memory_bytes").c_str()), 1 << 20);
+    EXPECT_FALSE(sample(body, "process_cpu_seconds_total").empty());
+    EXPECT_EQ(sample(body, "process_open_fds").empty(), platform().viaWine);
+    // Gzip, for a scraper that asks for it.
+    const HttpAnswer zipped = request(port, "GET", "/metrics", "Accept-Encoding: gzip\r\n");
+    EXPECT_NE(zipped.head.find("Content-Encoding: gzip\r\n"), std::string::npos) << zipped.head;
+    EXPECT_NE(gunzip(zipped.body).find("\nsensor_bridge_temperature_celsius{"), std::string::npos);
     // The page, with the charting library, and the snapshot's readings.
     const HttpAnswer page = request(port, "GET", "/");
     EXPECT_EQ(page.status, 200);
@@ -103,13 +120,11 @@ TEST_P(Serve, TheLastGoodSnapshotFreshUntilTheBridgeIsKilledThenStale)
     if (!platform().viaWine)
         publish("cpu\n", R"({"cpu":[{"Core 0":{"type":"temperature","value":"4)");
     ASSERT_TRUE(awaitFresh(port, "0", body)) << body;
-    EXPECT_NE(body.find("sensor_bridge_reading{sensor=\"cpu\""), std::string::npos) << body;
+    EXPECT_NE(body.find("\nsensor_bridge_temperature_celsius{sensor=\"cpu\""), std::string::npos) << body;
     const double age = std::atof(sample(body, "sensor_bridge_snapshot_age_seconds").c_str());
     EXPECT_GT(age, 5);
     const double timestamp = std::atof(sample(body, "sensor_bridge_snapshot_timestamp_seconds").c_str());
-    const double now =
-        std::chrono::duration<double>(std::chrono::system_clock::now().time_since_epoch()).count();
-    EXPECT_NEAR(now - timestamp, age, 1);
+    EXPECT_NEAR(unixNow() - timestamp, age, 1);
     EXPECT_NE(get(port, "/api/status").find("\"fresh\":false"), std::string::npos);
 }
 

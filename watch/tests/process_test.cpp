@@ -1,9 +1,9 @@
 // Runs the built sensor-watch against a writer played by the test, through the
 // real POSIX shared-memory object.
-#include "block_writer.h"
+#include "watch/tests/block_writer.h"
 #include "testing/child_process.h"
 
-#include "block_reader.h"
+#include "watch/block_reader.h"
 
 #include <signal.h>
 #include <unistd.h>

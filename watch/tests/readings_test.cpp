@@ -1,4 +1,4 @@
-#include "readings.h"
+#include "watch/readings.h"
 
 #include <gtest/gtest.h>
 

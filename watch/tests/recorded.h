@@ -1,7 +1,7 @@
 // Readings models for the view tests, made from plain snapshots.
 #pragma once
 
-#include "readings.h"
+#include "watch/readings.h"
 
 #include <initializer_list>
 

@@ -1,7 +1,7 @@
 // The bridge's refresh and sensor-watch's reader, in one process: each keeps
 // its own reading of the block's layout, and what one writes the other reads
 // back whole.
-#include "block_reader.h"
+#include "watch/block_reader.h"
 #include "publish/snapshot_block.h"
 #include "publish/tests/fake_library.h"
 

@@ -2,9 +2,10 @@
 // sensor-watch, the bridge with the simulated library, and a real Prometheus
 // server. How a snapshot goes stale, natively and under Wine, is in
 // platform_serve_test.cpp.
-#include "block_reader.h"
-#include "block_writer.h"
-#include "http_client.h"
+#include "watch/block_reader.h"
+#include "watch/tests/block_writer.h"
+#include "watch/tests/gunzip.h"
+#include "watch/tests/http_client.h"
 #include "testing/child_process.h"
 
 #include <arpa/inet.h>
@@ -43,13 +44,29 @@ struct ServingWatch : Running {
     int port = 0;
 };
 
+// The samples of readings in a scrape, of every family: those that have a sensor.
 std::size_t readingCount(const std::string &body)
 {
     std::size_t count = 0;
-    for (std::size_t at = body.find("\nsensor_bridge_reading{"); at != std::string::npos;
-         at = body.find("\nsensor_bridge_reading{", at + 1))
+    for (std::size_t at = body.find("{sensor=\""); at != std::string::npos;
+         at = body.find("{sensor=\"", at + 1))
         ++count;
     return count;
+}
+
+// promtool's lint of a scrape: what it found, "" for nothing.
+std::string lintOf(const std::string &scrape)
+{
+    ChildOptions options;
+    options.keepInputOpen = true;
+    options.mergeErrors = true;
+    ChildProcess lint = startChild({PROMTOOL, "check", "metrics"}, options);
+    EXPECT_EQ(write(lint.input, scrape.data(), scrape.size()), static_cast<ssize_t>(scrape.size()));
+    closeInput(lint);
+    const ChildOutcome linted = finishChild(lint, 60s);
+    EXPECT_TRUE(linted.exited);
+    return linted.exitCode == 0 ? linted.output
+                                : "exit " + std::to_string(linted.exitCode) + ": " + linted.output;
 }
 
 // A loopback port that was free a moment ago, for a server that cannot be
@@ -158,15 +175,25 @@ TEST_F(ServeProcess, SlowClientsDoNotHoldUpScrapes)
 {
     ServingWatch watcher;
     ASSERT_GT(watcher.port, 0) << watcher.output;
-    // A large machine's worth of readings, so that each scrape carries a
-    // realistic body (about 200 kB).
+    // A large machine's worth of readings of every type, and one the tool
+    // does not know, so that each scrape carries a realistic body (about
+    // 200 kB), gzipped for those who ask, that promtool's lint passes.
+    const char *types[] = {"temperature", "voltage", "fan",   "current", "power",
+                           "clock",       "usage",   "other", "new"};
     std::string text = R"({"cpu":[)";
     for (int i = 0; i < 2000; ++i)
-        text += std::string(i == 0 ? "" : ",") + R"({"Reading )" + std::to_string(i) +
-                R"(":{"type":"temperature","value":"41.000000"}})";
+        text += std::string(i == 0 ? "" : ",") + R"({"Reading \")" + std::to_string(i) + R"(":{"type":")" +
+                types[i % 9] + R"(","value":")" + std::to_string(i * 7.25) + R"("}})";
     publish("cpu\n", text + "]}");
     std::string body;
     ASSERT_TRUE(eventually(30s, [&] { return readingCount(body = get(watcher.port)) == 2000; })) << body;
+    const HttpAnswer zipped = request(watcher.port, "GET", "/metrics", "Accept-Encoding: gzip\r\n");
+    EXPECT_TRUE(zipped.head.find("Content-Encoding: gzip\r\n") != std::string::npos &&
+                zipped.head.find("Vary: Accept-Encoding\r\n") != std::string::npos)
+        << zipped.head;
+    EXPECT_EQ(readingCount(gunzip(zipped.body)), 2000u);
+    EXPECT_LT(zipped.body.size() * 4, body.size());
+    EXPECT_EQ(std::string(PROMTOOL).empty() ? "" : lintOf(body), "");
 
     int failures = 0;
     const std::vector<double> alone = scrapeLatencies(watcher.port, 50, failures);
@@ -218,50 +245,42 @@ reading power "Caf\xE9" 1.5
     PrometheusServer prometheus(watcher.port);
     ASSERT_GT(prometheus.port, 0);
 
-    // Each series as "sensor|label|type|index", with its value as Prometheus
+    // Each series as "sensor|label|name|index", with its value as Prometheus
     // gives it.
     std::map<std::string, std::string> series;
     Json::Value answer;
     const bool complete = eventually(30s, [&] {
         prometheus.process.drain();
-        answer = prometheusData(prometheus.port, "/api/v1/query?query=sensor_bridge_reading");
+        answer = prometheusData(prometheus.port, "/api/v1/query?query=" +
+                                                     encoded(R"({__name__=~"sensor_bridge_.+",sensor!=""})"));
         series.clear();
         for (const Json::Value &result : answer["result"]) {
             const Json::Value &metric = result["metric"];
             series[metric["sensor"].asString() + '|' + metric["label"].asString() + '|' +
-                   metric["type"].asString() + '|' + metric["index"].asString()] =
+                   metric["__name__"].asString() + '|' + metric["index"].asString()] =
                 result["value"][1].asString();
         }
         return series.size() == 7;
     });
     ASSERT_TRUE(complete) << answer << prometheus.process.output;
     const std::string board = "board \"a\" \\ b|";
-    EXPECT_EQ(series[board + "Core 0|temperature|0"], "41");
-    EXPECT_EQ(series[board + "Core 0|temperature|1"], "42");
-    EXPECT_EQ(series[board + "Line\nFeed|clock|0"], "3600");
-    EXPECT_EQ(series[board + "Hot|other|0"], "+Inf");
-    EXPECT_EQ(series[board + "Cold|other|0"], "-Inf");
-    EXPECT_EQ(series[board + "Nothing|other|0"], "NaN");
+    EXPECT_EQ(series[board + "Core 0|sensor_bridge_temperature_celsius|0"], "41");
+    EXPECT_EQ(series[board + "Core 0|sensor_bridge_temperature_celsius|1"], "42");
+    EXPECT_EQ(series[board + "Line\nFeed|sensor_bridge_clock_hertz|0"], "3600000000");
+    EXPECT_EQ(series[board + "Hot|sensor_bridge_other|0"], "+Inf");
+    EXPECT_EQ(series[board + "Cold|sensor_bridge_other|0"], "-Inf");
+    EXPECT_EQ(series[board + "Nothing|sensor_bridge_other|0"], "NaN");
     const auto gpu = series.lower_bound("gpu|Caf");
     ASSERT_NE(gpu, series.end());
-    EXPECT_TRUE(gpu->first.starts_with("gpu|Caf") && gpu->first.ends_with("|power|0")) << gpu->first;
+    EXPECT_TRUE(gpu->first.starts_with("gpu|Caf") && gpu->first.ends_with("|sensor_bridge_power_watts|0"))
+        << gpu->first;
     EXPECT_EQ(gpu->second, "1.5");
 
     // Prometheus' own lint finds nothing in a scrape of these names.
-    const std::string promtool = PROMTOOL;
-    ASSERT_FALSE(promtool.empty()) << "prometheus is installed, promtool is not";
+    ASSERT_FALSE(std::string(PROMTOOL).empty()) << "prometheus is installed, promtool is not";
     const std::string scrape = get(watcher.port);
     ASSERT_EQ(readingCount(scrape), 7u) << scrape;
-    ChildOptions lintOptions;
-    lintOptions.keepInputOpen = true;
-    lintOptions.mergeErrors = true;
-    ChildProcess lint = startChild({promtool, "check", "metrics"}, lintOptions);
-    ASSERT_EQ(write(lint.input, scrape.data(), scrape.size()), static_cast<ssize_t>(scrape.size()));
-    closeInput(lint);
-    const ChildOutcome linted = finishChild(lint, 60s);
-    EXPECT_TRUE(linted.exited);
-    EXPECT_EQ(linted.exitCode, 0) << linted.output;
-    EXPECT_EQ(linted.output, "");
+    EXPECT_EQ(lintOf(scrape), "");
 }
 
 // A panel without data from a real Prometheus, for every value of the sensor
@@ -311,6 +330,17 @@ TEST_F(ServeProcess, PrometheusAnswersEveryPanelOfTheGrafanaDashboard)
             values.insert(value.asString());
         return values;
     };
+    // Each reading panel shows its family in the family's unit.
+    const std::map<std::string, std::string> unitOf{
+        {"temperature_celsius", "celsius"}, {"voltage_volts", "volt"}, {"fan_rpm", "rotrpm"},
+        {"current_amperes", "amp"},         {"power_watts", "watt"},   {"clock_hertz", "hertz"},
+        {"usage_ratio", "percentunit"},     {"other", "none"}};
+    for (const Json::Value &panel : dashboard["panels"]) {
+        const std::string expression = panel["targets"][0]["expr"].asString();
+        const auto unit = unitOf.find(expression.substr(14, expression.find('{') - 14));
+        EXPECT_TRUE(unit == unitOf.end() || panel["fieldConfig"]["defaults"]["unit"] == unit->second)
+            << expression;
+    }
     std::map<std::string, bool> answered;
     EXPECT_TRUE(eventually(60s, [&] {
         prometheus.process.drain();

@@ -1,6 +1,7 @@
 // Every route of serve mode, asked in-process: no socket, and time passes by
 // the moments given.
-#include "serving.h"
+#include "watch/tests/gunzip.h"
+#include "watch/serving.h"
 
 #include <gtest/gtest.h>
 #include <json/json.h>
@@ -39,7 +40,7 @@ TEST(Serving, AnswersEveryRouteFromTheLastPublishedSnapshotAndRefusesTheRest)
     };
     const Response before = get("/metrics");
     EXPECT_EQ(before.contentType, "text/plain; version=0.0.4; charset=utf-8");
-    EXPECT_TRUE(before.body.ends_with("sensor_bridge_snapshot_fresh 0\n")) << before.body;
+    EXPECT_NE(before.body.find("\nsensor_bridge_snapshot_fresh 0\n"), std::string::npos) << before.body;
     // The release that serves, in every scrape from the first on.
     EXPECT_NE(before.body.find("\nsensor_bridge_build_info{version=\"" SENSOR_BRIDGE_VERSION "\"} 1\n"),
               std::string::npos);
@@ -54,7 +55,8 @@ TEST(Serving, AnswersEveryRouteFromTheLastPublishedSnapshotAndRefusesTheRest)
     EXPECT_NE(fresh.body.find("sensor_bridge_snapshot_timestamp_seconds 1700000000.000\n"),
               std::string::npos);
     EXPECT_NE(fresh.body.find("sensor_bridge_snapshot_fresh 1\n"), std::string::npos) << fresh.body;
-    EXPECT_TRUE(fresh.body.ends_with("{sensor=\"cpu\",label=\"Fan\",type=\"fan\",index=\"0\"} 900\n"));
+    EXPECT_TRUE(
+        fresh.body.ends_with("\nsensor_bridge_fan_rpm{sensor=\"cpu\",label=\"Fan\",index=\"0\"} 900\n"));
     EXPECT_FALSE(json(get("/api/status", {0, 506}))["fresh"].asBool());
     const Json::Value fan = json(get("/api/snapshot"))["sensors"][0]["readings"][1];
     EXPECT_EQ(fan["label"].asString(), "Fan");
@@ -86,6 +88,54 @@ TEST(Serving, AnswersEveryRouteFromTheLastPublishedSnapshotAndRefusesTheRest)
         EXPECT_EQ(header(response, "Cache-Control"), "no-store");
         EXPECT_EQ(header(response, "X-Content-Type-Options"), "nosniff");
     }
+}
+
+platform::ProcessStats someProcess()
+{
+    return {1700000000.5, 2.25, 8388608, 12};
+}
+
+TEST(Serving, GzipsTheScrapeForThoseWhoAskAndKeepsItPlainForTheOthers)
+{
+    Serving serving{.page = {}, .processStats = someProcess};
+    const auto scrape = [&](std::string acceptEncoding) {
+        Fields headers{{"Host", "localhost"}};
+        if (!acceptEncoding.empty())
+            headers.emplace_back("accept-ENCODING", acceptEncoding);
+        return answer(serving, {"GET", "/metrics", {}, headers}, {1700000000, 500});
+    };
+    Snapshot snapshot;
+    for (int i = 0; i < 2000; ++i)
+        snapshot.sensors.push_back({"sensor " + std::to_string(i / 32),
+                                    false,
+                                    {{"Reading " + std::to_string(i), i % 2 ? "clock" : "temperature",
+                                      std::to_string(i * 1.5) + "00000"}}});
+    // Before the first snapshot, and at 2000 readings.
+    for (const bool published : {false, true}) {
+        if (published)
+            publish(serving, snapshot, false, {1700000000, 499});
+        const Response plain = scrape("");
+        const Response zipped = scrape("deflate, GZip;q=0.5");
+        EXPECT_EQ(header(plain, "Vary") + header(zipped, "Vary"), "Accept-EncodingAccept-Encoding");
+        EXPECT_EQ(header(plain, "Content-Encoding") + header(zipped, "Content-Encoding"), "gzip");
+        EXPECT_EQ(gunzip(zipped.body), plain.body);
+        EXPECT_NE(plain.body.find("\nprocess_cpu_seconds_total 2.25\n"), std::string::npos);
+        if (published) {
+            EXPECT_LT(zipped.body.size() * 4, plain.body.size())
+                << zipped.body.size() << " of " << plain.body.size();
+        }
+    }
+    EXPECT_EQ(header(scrape("gzip;q=0, identity"), "Content-Encoding"), "");
+}
+
+TEST(AcceptsGzip, TakesGzipWithAWeightAboveZeroOrByTheWildcard)
+{
+    for (const char *field : {"gzip", "x-gzip", " deflate , gzip ", "GZIP;Q=1", "gzip;q=0.001", "*",
+                              "br, *;q=0.1", "*;q=0, gzip"})
+        EXPECT_TRUE(acceptsGzip(field)) << field;
+    for (const char *field : {"", "identity", "deflate, br", "gzip;q=0", "gzip;q=0.000", "gzip;q=x",
+                              "gzip;q=", "gzips", "*;q=0", "gzip;q=0, *", "*, gzip;q=0", ",,;"})
+        EXPECT_FALSE(acceptsGzip(field)) << field;
 }
 
 // A page elsewhere that points its own name at 127.0.0.1 must not read the

@@ -1,7 +1,7 @@
-#include "recorded.h"
-#include "table.h"
-#include "units.h"
-#include "utf8.h"
+#include "watch/tests/recorded.h"
+#include "watch/table.h"
+#include "watch/units.h"
+#include "watch/utf8.h"
 
 #include <gtest/gtest.h>
 

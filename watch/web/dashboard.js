@@ -104,70 +104,71 @@ function drawSpark(reading) {
   context.stroke();
 }
 
-// Builds the rows for the snapshot's readings, keeping the sparkline points
-// of readings that were there before.
-function buildLayout(snapshot) {
-  const main = document.getElementById("sensors");
-  sparkObserver.disconnect();
-  const kept = new Map(readings);
-  readings.clear();
-  const fragment = document.createDocumentFragment();
-  const types = new Set();
-  for (const sensor of snapshot.sensors) {
-    const section = element("section", "sensor");
-    section.append(element("h2", "", sensor.name));
-    if (sensor.noReading || sensor.readings.length === 0) {
-      section.append(element("p", "", sensor.noReading ? "no valid reading" : "no readings"));
-    } else {
-      const table = element("table");
-      const head = table.createTHead().insertRow();
-      for (const title of ["", "label", "type", "value", "min", "max", "average", "history"])
-        head.append(element("th", "", title));
-      const body = table.createTBody();
-      for (const reading of sensor.readings) {
-        types.add(reading.type);
-        const row = body.insertRow();
-        row.dataset.id = reading.id;
-        const pick = element("input");
-        pick.type = "checkbox";
-        pick.title = "chart this reading";
-        pick.checked = picked.has(reading.id);
-        pick.addEventListener("change", () => togglePick(reading.id, pick.checked));
-        row.insertCell().append(pick);
-        row.cells[0].className = "pick";
-        row.append(element("td", "label", reading.label), element("td", "type", reading.type));
-        const cells = {};
-        for (const name of ["value", "min", "max", "average"]) {
-          const cell = element("td", `${name} number`);
-          cells[name] = document.createTextNode("");
-          cell.append(cells[name]);
-          row.append(cell);
-        }
-        const canvas = element("canvas", "spark");
-        canvas.dataset.id = reading.id;
-        row.insertCell().append(canvas);
-        const before = kept.get(reading.id);
-        readings.set(reading.id, {
-          id: reading.id,
-          type: reading.type,
-          search: `${sensor.name}\n${reading.label}`.toLowerCase(),
-          sensor: section,
-          row,
-          cells,
-          canvas,
-          spark: before ? before.spark : [],
-          visible: false,
-          dirty: true,
-        });
-        sparkObserver.observe(canvas);
-      }
-      section.append(table);
-    }
-    fragment.append(section);
+// One reading's row: its pick box, label, type, the cells that updateText
+// fills, and its sparkline, which keeps the points it had before the layout
+// was built again.
+function readingRow(body, sensor, section, reading, kept) {
+  const row = body.insertRow();
+  row.dataset.id = reading.id;
+  const pick = element("input");
+  pick.type = "checkbox";
+  pick.title = "chart this reading";
+  pick.checked = picked.has(reading.id);
+  pick.addEventListener("change", () => togglePick(reading.id, pick.checked));
+  row.insertCell().append(pick);
+  row.cells[0].className = "pick";
+  row.append(element("td", "label", reading.label), element("td", "type", reading.type));
+  const cells = {};
+  for (const name of ["value", "min", "max", "average"]) {
+    const cell = element("td", `${name} number`);
+    cells[name] = document.createTextNode("");
+    cell.append(cells[name]);
+    row.append(cell);
   }
-  main.replaceChildren(fragment);
-  for (const id of [...picked]) if (!readings.has(id)) togglePick(id, false);
+  const canvas = element("canvas", "spark");
+  canvas.dataset.id = reading.id;
+  row.insertCell().append(canvas);
+  const before = kept.get(reading.id);
+  readings.set(reading.id, {
+    id: reading.id,
+    type: reading.type,
+    search: `${sensor.name}\n${reading.label}`.toLowerCase(),
+    sensor: section,
+    row,
+    cells,
+    canvas,
+    spark: before ? before.spark : [],
+    visible: false,
+    dirty: true,
+  });
+  sparkObserver.observe(canvas);
+}
 
+// One sensor's section: its name, and a table of its readings or a line that
+// says it has none. Adds the readings' types to `types`.
+function sensorSection(sensor, kept, types) {
+  const section = element("section", "sensor");
+  section.append(element("h2", "", sensor.name));
+  if (sensor.noReading || sensor.readings.length === 0) {
+    section.append(element("p", "", sensor.noReading ? "no valid reading" : "no readings"));
+    return section;
+  }
+  const table = element("table");
+  const head = table.createTHead().insertRow();
+  for (const title of ["", "label", "type", "value", "min", "max", "average", "history"])
+    head.append(element("th", "", title));
+  const body = table.createTBody();
+  for (const reading of sensor.readings) {
+    types.add(reading.type);
+    readingRow(body, sensor, section, reading, kept);
+  }
+  section.append(table);
+  return section;
+}
+
+// The type filter's choices: all, then each type shown, keeping the choice
+// while its type is still there.
+function fillTypeFilter(types) {
   const select = document.getElementById("type-filter");
   const chosen = select.value;
   const options = [element("option", "", "all")];
@@ -179,6 +180,21 @@ function buildLayout(snapshot) {
   }
   select.replaceChildren(...options);
   select.value = types.has(chosen) ? chosen : "";
+}
+
+// Builds the rows for the snapshot's readings, keeping the sparkline points
+// of readings that were there before.
+function buildLayout(snapshot) {
+  const main = document.getElementById("sensors");
+  sparkObserver.disconnect();
+  const kept = new Map(readings);
+  readings.clear();
+  const fragment = document.createDocumentFragment();
+  const types = new Set();
+  for (const sensor of snapshot.sensors) fragment.append(sensorSection(sensor, kept, types));
+  main.replaceChildren(fragment);
+  for (const id of [...picked]) if (!readings.has(id)) togglePick(id, false);
+  fillTypeFilter(types);
   applyFilters();
 }
 

@@ -1,4 +1,4 @@
-#include "mapping.h"
+#include "tools/hwmonsensors/mapping.h"
 
 #include <cerrno>
 

@@ -9,7 +9,7 @@
 
 #include <gtest/gtest.h>
 
-#include "find_program.h"
+#include "tools/hwmonsensors/tests/find_program.h"
 #include "testing/child_process.h"
 
 namespace {

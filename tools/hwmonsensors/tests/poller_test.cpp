@@ -1,4 +1,4 @@
-#include "poller.h"
+#include "tools/hwmonsensors/poller.h"
 
 #include <cerrno>
 #include <cmath>

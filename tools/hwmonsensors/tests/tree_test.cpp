@@ -25,8 +25,8 @@
 #include <gtest/gtest.h>
 #include <json/json.h>
 
-#include "entries.h"
-#include "find_program.h"
+#include "tools/hwmonsensors/entries.h"
+#include "tools/hwmonsensors/tests/find_program.h"
 #include "testing/child_process.h"
 #include "testing/installation.h"
 

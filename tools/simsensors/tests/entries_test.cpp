@@ -1,4 +1,4 @@
-#include "entries.h"
+#include "tools/simsensors/entries.h"
 
 #include <gtest/gtest.h>
 
@@ -11,33 +11,11 @@
 #include <fstream>
 #include <string>
 
-#include "scenario.h"
-
-#ifdef _WIN32
-#include <windows.h>
-#endif
+#include "tools/simsensors/scenario.h"
+#include "tools/simsensors/tests/environment.h"
 
 namespace simsensors {
 namespace {
-
-// An empty value stands for no variable at all, which init treats alike.
-void setScenarioVariable(const std::string &value)
-{
-#ifdef _WIN32
-    _putenv_s("HWINFO_SIM_SCENARIO", value.c_str());
-#else
-    setenv("HWINFO_SIM_SCENARIO", value.c_str(), 1);
-#endif
-}
-
-int lastError()
-{
-#ifdef _WIN32
-    return static_cast<int>(GetLastError());
-#else
-    return errno;
-#endif
-}
 
 bool untouched(const Record &record)
 {

@@ -1,4 +1,4 @@
-#include "scenario.h"
+#include "tools/simsensors/scenario.h"
 
 #include <gtest/gtest.h>
 

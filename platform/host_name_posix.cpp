@@ -1,8 +1,8 @@
-#include "host_name.h"
+#include "platform/host_name.h"
 
 #include <unistd.h>
 
-namespace watch {
+namespace platform {
 
 std::string hostName()
 {
@@ -12,4 +12,4 @@ std::string hostName()
     return gethostname(name, sizeof name - 1) == 0 ? std::string(name) : std::string();
 }
 
-}  // namespace watch
+}  // namespace platform

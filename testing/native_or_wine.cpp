@@ -1,4 +1,4 @@
-#include "testing/platform.h"
+#include "testing/native_or_wine.h"
 
 #include "testing/wine.h"
 

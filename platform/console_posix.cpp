@@ -1,11 +1,11 @@
-#include "console.h"
+#include "platform/console.h"
 
 #include <unistd.h>
 
 #include <atomic>
 #include <csignal>
 
-namespace watch {
+namespace platform {
 namespace {
 
 std::atomic<bool> stopFlag{false};
@@ -40,4 +40,4 @@ bool prepareStdout()
     return isatty(STDOUT_FILENO) != 0;
 }
 
-}  // namespace watch
+}  // namespace platform

@@ -1,4 +1,4 @@
-#include "console.h"
+#include "platform/console.h"
 
 #include <windows.h>
 
@@ -9,7 +9,7 @@
 #include <cstdio>
 #include <cstdlib>
 
-namespace watch {
+namespace platform {
 namespace {
 
 std::atomic<bool> stopFlag{false};
@@ -66,4 +66,4 @@ bool prepareStdout()
     return SetConsoleMode(out, mode | ENABLE_VIRTUAL_TERMINAL_PROCESSING) != 0;
 }
 
-}  // namespace watch
+}  // namespace platform

@@ -1,13 +1,13 @@
-#include "shared_block.h"
+#include "platform/watched_block.h"
 
-#include "tools/shared_memory/posix_shared_memory.h"
+#include "platform/posix_shared_memory.h"
 
 #include <unistd.h>
 
 #include <cerrno>
 #include <utility>
 
-namespace watch {
+namespace platform {
 namespace {
 
 // Open for the whole run, and read with pread.
@@ -17,7 +17,7 @@ std::string madeName;
 
 }  // namespace
 
-SharedBlock openSharedBlock(std::string_view name, std::size_t size)
+WatchedBlock openWatchedBlock(std::string_view name, std::size_t size)
 {
     const std::string objectName = "/" + std::string(name);
     const OpenedObject opened = openOrCreateDescriptor(objectName, size, Access::readOnly);
@@ -28,13 +28,13 @@ SharedBlock openSharedBlock(std::string_view name, std::size_t size)
     if (error.empty() && opened.size == 0)
         error = "the object " + objectName + " is empty";
     if (!error.empty()) {
-        closeSharedBlock();
+        closeWatchedBlock();
         return {0, "cannot open or create the shared block: " + error, false};
     }
     return {opened.size, {}, !opened.created};
 }
 
-std::size_t copyBlock(std::span<std::byte> into)
+std::size_t copyWatchedBlock(std::span<std::byte> into)
 {
     std::size_t copied = 0;
     while (copied < into.size()) {
@@ -49,7 +49,7 @@ std::size_t copyBlock(std::span<std::byte> into)
     return copied;
 }
 
-void closeSharedBlock()
+void closeWatchedBlock()
 {
     if (descriptor >= 0)
         close(std::exchange(descriptor, -1));
@@ -57,4 +57,4 @@ void closeSharedBlock()
         removeObject(std::exchange(madeName, {}));
 }
 
-}  // namespace watch
+}  // namespace platform

@@ -1,8 +1,8 @@
-#include "host_name.h"
+#include "platform/host_name.h"
 
 #include <windows.h>
 
-namespace watch {
+namespace platform {
 
 std::string hostName()
 {
@@ -13,4 +13,4 @@ std::string hostName()
     return GetComputerNameExA(ComputerNameDnsHostname, name, &size) ? std::string(name, size) : std::string();
 }
 
-}  // namespace watch
+}  // namespace platform

@@ -1,11 +1,14 @@
-#include "shared_block.h"
+#include "platform/watched_block.h"
+
+#include "platform/backend_win32.h"
 
 #include <windows.h>
 
 #include <cstring>
 #include <string>
+#include <vector>
 
-namespace watch {
+namespace platform {
 namespace {
 
 // A mapping backed by the paging file goes away with its last handle, so one
@@ -20,11 +23,10 @@ std::string describe(const char *what)
 
 }  // namespace
 
-SharedBlock openSharedBlock(std::string_view name, std::size_t size)
+WatchedBlock openWatchedBlock(std::string_view name, std::size_t size)
 {
-    SharedBlock block;
-    // The name is plain ASCII, so widening it byte by byte is exact.
-    const std::wstring wideName(name.begin(), name.end());
+    WatchedBlock block;
+    const std::wstring wideName = widen(name);
     // Opening comes first, so that a mapping someone else made is never taken
     // over. A mapping made between the two calls is opened by the second call
     // too, and then counts as someone else's.
@@ -48,26 +50,33 @@ SharedBlock openSharedBlock(std::string_view name, std::size_t size)
         return block;
     }
     // The whole mapping, whatever its size: a paging-file mapping's size is a
-    // whole number of pages, which the view's region tells.
+    // whole number of pages, which the view's regions tell.
     view = MapViewOfFile(mapping, FILE_MAP_READ, 0, 0, block.attached ? 0 : size);
-    MEMORY_BASIC_INFORMATION region{};
-    if (view == nullptr || VirtualQuery(view, &region, sizeof region) == 0) {
+    const std::vector<MappedRegion> regions =
+        view != nullptr ? viewRegions(view) : std::vector<MappedRegion>();
+    if (regions.empty()) {
         block.error = describe(view == nullptr ? "cannot map the block: MapViewOfFile"
                                                : "cannot map the block: VirtualQuery");
-        closeSharedBlock();
+        closeWatchedBlock();
         return block;
     }
-    block.size = block.attached ? region.RegionSize : size;
+    if (!block.attached) {
+        block.size = size;
+        return block;
+    }
+    block = attachedView(name, regions);
+    if (!block.error.empty())
+        closeWatchedBlock();
     return block;
 }
 
-std::size_t copyBlock(std::span<std::byte> into)
+std::size_t copyWatchedBlock(std::span<std::byte> into)
 {
     std::memcpy(into.data(), view, into.size());
     return into.size();
 }
 
-void closeSharedBlock()
+void closeWatchedBlock()
 {
     if (view != nullptr)
         UnmapViewOfFile(view);
@@ -77,4 +86,4 @@ void closeSharedBlock()
     mapping = nullptr;
 }
 
-}  // namespace watch
+}  // namespace platform

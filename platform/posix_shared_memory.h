@@ -1,12 +1,13 @@
-// POSIX shared-memory objects for the tools and the tests: the consumer's
-// block, and the writer and reader sides that the tests play. The system
-// keeps its own copy behind its platform seam.
+// POSIX shared-memory objects: sensor-watch's block (watched_block_posix.cpp),
+// and the consumer's, writer's and reader's sides that the tests play.
 #pragma once
 
 #include <cstddef>
 #include <span>
 #include <string>
 #include <string_view>
+
+namespace platform {
 
 enum class Access { readOnly, readWrite };
 
@@ -53,3 +54,5 @@ void unmapObject(std::span<std::byte> bytes);
 std::size_t objectSize(std::string_view name);
 
 void removeObject(std::string_view name);
+
+}  // namespace platform

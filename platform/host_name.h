@@ -5,9 +5,9 @@
 
 #include <string>
 
-namespace watch {
+namespace platform {
 
 // The host name as the system gives it; empty when it gives none.
 std::string hostName();
 
-}  // namespace watch
+}  // namespace platform

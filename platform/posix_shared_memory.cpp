@@ -1,4 +1,4 @@
-#include "posix_shared_memory.h"
+#include "platform/posix_shared_memory.h"
 
 #include <fcntl.h>
 #include <sys/mman.h>
@@ -8,6 +8,7 @@
 #include <cerrno>
 #include <cstring>
 
+namespace platform {
 namespace {
 
 OpenedObject failure(std::string_view what, std::string_view name, int descriptor = -1, bool created = false)
@@ -106,3 +107,5 @@ void removeObject(std::string_view name)
 {
     shm_unlink(std::string(name).c_str());
 }
+
+}  // namespace platform

@@ -1,8 +1,8 @@
 // sensor-watch's console: stop requests and standard output. One header, two
-// implementations (console_posix.cpp, console_win32.cpp), chosen by the build.
+// backends (console_posix.cpp, console_win32.cpp), chosen by the build.
 #pragma once
 
-namespace watch {
+namespace platform {
 
 // Makes Ctrl-C and termination requests set a flag instead of ending the
 // process, so that a block sensor-watch made is removed on the way out.
@@ -14,4 +14,4 @@ bool stopRequested();
 // until sensor-watch ends, and then gets its code page back.
 bool prepareStdout();
 
-}  // namespace watch
+}  // namespace platform
