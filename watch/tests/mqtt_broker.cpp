@@ -10,6 +10,7 @@
 
 #include <chrono>
 #include <fstream>
+#include <memory>
 
 namespace {
 
@@ -41,7 +42,9 @@ struct Collected {
 template <typename Act, typename Done> void withClient(int port, Collected &collected, Act act, Done done)
 {
     mosquitto_lib_init();
-    mosquitto *client = mosquitto_new(nullptr, true, &collected);
+    const std::unique_ptr<mosquitto, void (*)(mosquitto *)> owned(mosquitto_new(nullptr, true, &collected),
+                                                                  mosquitto_destroy);
+    mosquitto *client = owned.get();
     ASSERT_NE(client, nullptr);
     mosquitto_message_callback_set(client, [](mosquitto *, void *data, const mosquitto_message *message) {
         Collected &seen = *static_cast<Collected *>(data);
@@ -60,7 +63,6 @@ template <typename Act, typename Done> void withClient(int port, Collected &coll
         ;
     EXPECT_TRUE(done()) << "the broker on port " << port << " did not answer";
     mosquitto_disconnect(client);
-    mosquitto_destroy(client);
 }
 
 }  // namespace
