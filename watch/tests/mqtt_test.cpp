@@ -21,7 +21,6 @@
 #include <fstream>
 #include <memory>
 #include <regex>
-#include <set>
 
 namespace {
 
@@ -67,14 +66,6 @@ Messages awaitConfigs(int port, std::size_t count)
     Messages found;
     EXPECT_TRUE(eventually(120s, [&] { return (found = configs(port)).size() == count; })) << found.size();
     return found;
-}
-
-std::set<std::string> uniqueIds(const Messages &configs)
-{
-    std::set<std::string> ids;
-    for (const auto &[topic, config] : configs)
-        ids.insert(parsed(config)["unique_id"].asString());
-    return ids;
 }
 
 std::size_t defaultReadings()
@@ -175,14 +166,14 @@ TEST_F(MqttNative, RidesOutRestartsOfTheBridgeTheBrokerAndItselfWithTheSameIds)
 {
     Running *watch = &programs.startWatch();
     Running &bridge = programs.start("sensor-bridge");
-    const std::set<std::string> ids = uniqueIds(awaitConfigs(port, defaultReadings()));
+    // The configs, unique ids among them, are what a restart must give again.
+    const Messages first = awaitConfigs(port, defaultReadings());
 
     // The bridge stops: its availability goes offline once the snapshot is
     // stale, and the states hold the last snapshot's values.
     bridge.stop(SIGKILL);
     EXPECT_TRUE(eventually(120s, [&] { return topicOf(port, "sensor-bridge/test/bridge") == "offline"; }));
     const auto last = identify(blockSnapshot());
-    const Messages found = configs(port);
     EXPECT_TRUE(eventually(120s, [&] {
         const Messages states = retained(port, {"sensor-bridge/test/+/state"});
         return std::ranges::all_of(last, [&](const IdentifiedSensor &sensor) {
@@ -195,7 +186,7 @@ TEST_F(MqttNative, RidesOutRestartsOfTheBridgeTheBrokerAndItselfWithTheSameIds)
     }));
     for (const IdentifiedSensor &sensor : last)
         for (const IdentifiedReading &reading : sensor.readings) {
-            const Json::Value config = parsed(found.at(configTopic(discovery, reading.id)));
+            const Json::Value config = parsed(first.at(configTopic(discovery, reading.id)));
             const auto known =
                 std::ranges::find(homeAssistantClasses, reading.type, &HomeAssistantClass::type);
             const bool none = known == homeAssistantClasses.end();
@@ -204,14 +195,14 @@ TEST_F(MqttNative, RidesOutRestartsOfTheBridgeTheBrokerAndItselfWithTheSameIds)
         }
 
     // Home Assistant comes online: every config comes again.
-    const std::string one = found.begin()->first;
+    const std::string one = first.begin()->first;
     publishTo(port, one, "", true);
     publishTo(port, "homeassistant/status", "online", false);
     EXPECT_TRUE(eventually(120s, [&] { return configs(port).contains(one); }));
 
     // A broker that restarts has forgotten everything, and gets it all again.
     programs.broker.restart();
-    EXPECT_EQ(uniqueIds(awaitConfigs(port, defaultReadings())), ids);
+    EXPECT_EQ(awaitConfigs(port, defaultReadings()), first);
     EXPECT_TRUE(eventually(120s, [&] { return topicOf(port, "sensor-bridge/test/status") == "online"; }));
     watch->drain();
     EXPECT_NE(watch->output.find("connected\nbroker unreachable: connection lost, trying again in 1 s\n"),
@@ -226,7 +217,7 @@ TEST_F(MqttNative, RidesOutRestartsOfTheBridgeTheBrokerAndItselfWithTheSameIds)
     programs.broker.restart();
     programs.startWatch();
     programs.start("sensor-bridge");
-    EXPECT_EQ(uniqueIds(awaitConfigs(port, defaultReadings())), ids);
+    EXPECT_EQ(awaitConfigs(port, defaultReadings()), first);
 
     // --mqtt-remove clears every retained topic of the node.
     programs.children.clear();
@@ -278,24 +269,21 @@ TEST_F(MqttNative, ChecksThePasswordAndTheBrokersCertificate)
             std::ofstream(path) << text;
         return path;
     };
+    // Makes STEM.key and STEM.pem, the stem given last.
     const auto run = [](std::vector<std::string> command) {
+        const std::string stem = command.back();
+        command.back() = "-keyout";
+        command.insert(command.end(), {stem + ".key", "-out", stem + ".pem", "-days", "2"});
         const ChildOutcome outcome = runChild(command, childOptions(), 120s);
         ASSERT_EQ(outcome.exitCode, 0) << outcome.output;
     };
-    const std::vector<std::string> key = {OPENSSL,    "req",    "-x509", "-newkey",
-                                          "rsa:2048", "-nodes", "-days", "2"};
-    for (const std::string ca : {"ca", "other"}) {
-        std::vector<std::string> command = key;
-        command.insert(command.end(),
-                       {"-subj", "/CN=" + ca, "-keyout", file(ca + ".key"), "-out", file(ca + ".pem")});
-        run(command);
-    }
-    std::vector<std::string> server = key;
-    server.insert(server.end(),
-                  {"-subj", "/CN=127.0.0.1", "-addext", "subjectAltName=IP:127.0.0.1", "-CA", file("ca.pem"),
-                   "-CAkey", file("ca.key"), "-keyout", file("server.key"), "-out", file("server.pem")});
-    run(server);
-    run({MOSQUITTO_PASSWD, "-c", "-b", file("passwords"), "watcher", "right"});
+    for (const std::string ca : {"ca", "other"})
+        run({OPENSSL, "req", "-x509", "-newkey", "rsa:2048", "-nodes", "-subj", "/CN=" + ca, file(ca)});
+    run({OPENSSL, "req", "-x509", "-newkey", "rsa:2048", "-nodes", "-subj", "/CN=127.0.0.1", "-addext",
+         "subjectAltName=IP:127.0.0.1", "-CA", file("ca.pem"), "-CAkey", file("ca.key"), file("server")});
+    ASSERT_EQ(
+        runChild({MOSQUITTO_PASSWD, "-c", "-b", file("passwords"), "watcher", "right"}, {}, 120s).exitCode,
+        0);
     const Broker broker("allow_anonymous false\npassword_file " + file("passwords") + "\ncafile " +
                         file("ca.pem") + "\ncertfile " + file("server.pem") + "\nkeyfile " +
                         file("server.key") + "\n");
