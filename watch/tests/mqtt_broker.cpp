@@ -73,8 +73,7 @@ bool brokerInstalled()
            !std::string_view(OPENSSL).empty();
 }
 
-Broker::Broker(std::string extraConfiguration, int fixedPort)
-    : port(fixedPort != 0 ? fixedPort : freePort()), extra(std::move(extraConfiguration))
+Broker::Broker(std::string_view extra) : port(freePort())
 {
     // Run as root, mosquitto would drop to its own user, which cannot read
     // the test's private files; "user" changes nothing for another user.

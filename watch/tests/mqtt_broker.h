@@ -19,10 +19,9 @@ bool brokerInstalled();
 // message; `extra` goes into its configuration (listener options, a password
 // file). Started again on the same port with restart().
 struct Broker {
-    explicit Broker(std::string extra = "allow_anonymous true\n", int port = 0);
+    explicit Broker(std::string_view extra = "allow_anonymous true\n");
     void restart();
     int port = 0;
-    std::string extra;
     TextFile configuration{"mosquitto.conf", ""};
     std::unique_ptr<Running> process;
 };
