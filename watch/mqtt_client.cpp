@@ -278,9 +278,11 @@ void sendEverything(Client &client, Events &events, Session &session, const Disc
     sendStates(client, events, session, discovery);
 }
 
-// Says "offline" and gives the broker a moment to take it, then disconnects.
+// Says "offline" for both availabilities, since nobody follows the bridge
+// any more, and gives the broker a moment to take it, then disconnects.
 void sayGoodbye(Client &client, Events &events, const Discovery &discovery)
 {
+    publish(client, events, bridgeTopic(discovery.node), "offline", 1);
     publish(client, events, statusTopic(discovery.node), "offline", 1);
     const auto until = Clock::now() + goodbyeWait;
     while (events.pending > 0 && Clock::now() < until &&
