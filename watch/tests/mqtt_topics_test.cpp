@@ -18,8 +18,8 @@ Json::Value parsed(const std::string &text)
     std::string error;
     Json::CharReaderBuilder builder;
     Json::CharReaderBuilder::strictMode(&builder.settings_);
-    EXPECT_TRUE(builder.newCharReader()->parse(text.data(), text.data() + text.size(), &root, &error))
-        << text;
+    const std::unique_ptr<Json::CharReader> reader(builder.newCharReader());
+    EXPECT_TRUE(reader->parse(text.data(), text.data() + text.size(), &root, &error)) << text;
     return root;
 }
 
