@@ -80,16 +80,16 @@ void declareMqttOptions(CLI::App &app, Options &options, std::initializer_list<C
         ->type_name("FILE")
         ->check(reading(mqtt.password, firstLine, "a file that can be read"))
         ->needs(broker);
-    const bool tls = mqttHasTls();
+    // Asked only when the option is given, so that other runs never start
+    // the library.
     app.add_option("--mqtt-ca")
-        ->description(tls ? "TLS, verifying the broker against the CA certificates in FILE"
-                          : "TLS, verifying the broker against FILE (not in this build, which has no TLS)")
+        ->description("TLS, verifying the broker against the CA certificates in FILE (port 8883)")
         ->type_name("FILE")
         ->check(CLI::Validator(
-            [&mqtt, tls](std::string &text) {
+            [&mqtt](std::string &text) {
                 mqtt.caFile = text;
-                return tls ? std::string()
-                           : "this build of sensor-watch has no TLS, so --mqtt-ca is not available";
+                return mqttHasTls() ? std::string()
+                                    : "this build of sensor-watch has no TLS, so --mqtt-ca is not available";
             },
             ""))
         ->needs(broker);
