@@ -35,7 +35,7 @@ ensure_packages() {
 }
 
 # What building the native programs needs.
-native_packages=(cmake g++ make pkg-config libjsoncpp-dev libsensors-dev libcli11-dev zlib1g-dev)
+native_packages=(cmake g++ make pkg-config libjsoncpp-dev libsensors-dev libcli11-dev zlib1g-dev libmosquitto-dev)
 
 # --- Debian source packages ---------------------------------------------------
 # fetch_debian_source PACKAGE WORK_DIR fetches a source package with apt-get,
@@ -147,7 +147,16 @@ fetch_debian_source() {
   log "fetching the $package source package"
   mkdir -p "$src_dir"
   apt-get "${apt_opts[@]}" update -q
-  (cd "$src_dir" && apt-get "${apt_opts[@]}" source --download-only -q "$package")
+  # A mirror may list a version whose files it does not have yet (a fresh
+  # security update); then the older versions it lists are tried, newest first.
+  local version
+  if ! (cd "$src_dir" && apt-get "${apt_opts[@]}" source --download-only -q "$package"); then
+    for version in $(apt-cache "${apt_opts[@]}" showsrc "$package" | sed -n 's/^Version: //p' | sort -rV); do
+      log "trying $package $version"
+      rm -f "$src_dir"/*
+      (cd "$src_dir" && apt-get "${apt_opts[@]}" source --download-only -q "$package=$version") && break
+    done
+  fi
   dsc=$(compgen -G "$src_dir/${package}_*.dsc" | head -n 1 || true)
   [[ -n $dsc ]] || die "apt-get source did not leave a ${package}_*.dsc in $src_dir"
 }

@@ -180,4 +180,36 @@ bool isLoopbackName(std::string_view name)
     return name == "localhost" || (address && isLoopback(*address));
 }
 
+std::optional<Endpoint> parseBroker(std::string_view text)
+{
+    std::string_view host = text;
+    std::optional<std::string_view> port;
+    if (text.starts_with('[')) {
+        const std::size_t close = text.find(']');
+        if (close == std::string_view::npos)
+            return std::nullopt;
+        host = text.substr(1, close - 1);
+        const std::string_view rest = text.substr(close + 1);
+        if (!rest.empty() && !rest.starts_with(':'))
+            return std::nullopt;
+        if (!rest.empty())
+            port = rest.substr(1);
+    } else if (const std::size_t colon = text.find(':'); colon != std::string_view::npos) {
+        // An IPv6 address goes in brackets.
+        if (text.find(':', colon + 1) != std::string_view::npos)
+            return std::nullopt;
+        host = text.substr(0, colon);
+        port = text.substr(colon + 1);
+    }
+    if (host.empty())
+        return std::nullopt;
+    Endpoint broker{.host = std::string(host), .port = 0};
+    if (!port)
+        return broker;
+    const auto [end, error] = std::from_chars(port->data(), port->data() + port->size(), broker.port);
+    if (error != std::errc{} || end != port->data() + port->size() || broker.port < 1 || broker.port > 65535)
+        return std::nullopt;
+    return broker;
+}
+
 }  // namespace watch

@@ -25,6 +25,10 @@ struct Endpoint {
 // itself is checked when the server binds it.
 std::optional<Endpoint> parseEndpoint(std::string_view text);
 
+// Reads HOST[:PORT], where a broker is: a name or an address, an IPv6 one
+// in brackets ("[::1]:1883"); the port is 0 when none is given.
+std::optional<Endpoint> parseBroker(std::string_view text);
+
 // The host as a URL spells it: an IPv6 address in brackets.
 std::string urlHost(std::string_view host);
 

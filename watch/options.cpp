@@ -1,13 +1,31 @@
 #include "watch/options.h"
 
+#include "watch/mqtt_client.h"
+#include "watch/mqtt_topics.h"
+
 #include <CLI/CLI.hpp>
 
+#include <algorithm>
 #include <charconv>
+#include <fstream>
 #include <string_view>
 #include <system_error>
 
 namespace watch {
 namespace {
+
+// The first line of a file, without its line end, or nothing when the file
+// cannot be read.
+std::optional<std::string> firstLine(std::string_view path)
+{
+    std::ifstream file{std::string(path), std::ios::binary};
+    std::string line;
+    if (!file || (!std::getline(file, line) && !file.eof()))
+        return std::nullopt;
+    if (line.ends_with('\r'))
+        line.pop_back();
+    return line;
+}
 
 // A number above zero, such as 0.5 or 1e6, or nothing.
 template <typename Number> std::optional<Number> positive(std::string_view text)
@@ -40,6 +58,70 @@ CLI::Validator reading(Value &target, Parse parse, std::string_view expected)
             return value ? std::string() : "expected " + std::string(expected) + ", not " + text;
         },
         "");
+}
+
+void declareMqttOptions(CLI::App &app, Options &options, std::initializer_list<CLI::Option *> printing)
+{
+    MqttOptions &mqtt = options.mqtt;
+    CLI::Option *broker =
+        app.add_option("--mqtt")
+            ->description(
+                "publish the readings to this MQTT broker with Home Assistant's discovery (port 1883, "
+                "or 8883 with --mqtt-ca); beside --serve or alone")
+            ->type_name("HOST[:PORT]")
+            ->check(reading(mqtt.broker, parseBroker, "HOST[:PORT]"));
+    for (CLI::Option *option : printing)
+        broker->excludes(option);
+    app.add_option("--mqtt-user", mqtt.user, "log in to the broker as NAME")
+        ->type_name("NAME")
+        ->needs(broker);
+    app.add_option("--mqtt-password-file")
+        ->description("the broker's password: the first line of FILE")
+        ->type_name("FILE")
+        ->check(reading(mqtt.password, firstLine, "a file that can be read"))
+        ->needs(broker);
+    // Asked only when the option is given, so that other runs never start
+    // the library.
+    app.add_option("--mqtt-ca")
+        ->description("TLS, verifying the broker against the CA certificates in FILE (port 8883)")
+        ->type_name("FILE")
+        ->check(CLI::Validator(
+            [&mqtt](std::string &text) {
+                mqtt.caFile = text;
+                return mqttHasTls() ? std::string()
+                                    : "this build of sensor-watch has no TLS, so --mqtt-ca is not available";
+            },
+            ""))
+        ->needs(broker);
+    app.add_option("--mqtt-prefix")
+        ->description("Home Assistant's discovery prefix (default: homeassistant)")
+        ->type_name("PREFIX")
+        ->check(reading(
+            mqtt.prefix,
+            [](std::string_view text) {
+                return validPrefix(text) ? std::optional(std::string(text)) : std::nullopt;
+            },
+            "a topic without '+', '#' or empty levels"))
+        ->needs(broker);
+    app.add_option("--mqtt-every")
+        ->description("seconds between the state messages (default: 10)")
+        ->type_name("SECONDS")
+        ->check(reading(
+            mqtt.everySeconds,
+            [](std::string_view text) {
+                const std::optional<int> value = positive<int>(text);
+                return value && *value <= 86400 ? value : std::nullopt;
+            },
+            "a whole number of seconds from 1 to 86400"))
+        ->needs(broker);
+    app.add_option("--mqtt-node", mqtt.node, "this machine's name in the topics (default: the host name)")
+        ->type_name("NAME")
+        ->needs(broker);
+    app.add_flag(
+           "--mqtt-remove", mqtt.remove,
+           "clear this node's retained topics on the broker, which removes it from Home Assistant, and exit")
+        ->needs(broker)
+        ->excludes("--serve");
 }
 
 // Declares the options, each read into `options` once.
@@ -91,6 +173,7 @@ void declareOptions(CLI::App &app, Options &options)
         ->allow_extra_args(false)
         ->multi_option_policy(CLI::MultiOptionPolicy::TakeAll)
         ->needs(serve);
+    declareMqttOptions(app, options, {raw, json, once, dump});
 }
 
 // The log, which goes with every other mode.
@@ -126,6 +209,8 @@ std::optional<int> parseOptions(int argc, char **argv, Options &options)
     }
     if (!options.dumpPath.empty())
         options.once = true;
+    if (options.mqtt.broker && options.mqtt.broker->port == 0)
+        options.mqtt.broker->port = options.mqtt.caFile.empty() ? 1883 : 8883;
     return std::nullopt;
 }
 

@@ -13,6 +13,21 @@ namespace watch {
 
 enum class Mode { table, raw, json };
 
+// Publishing to an MQTT broker for Home Assistant (see mqtt_client.h).
+struct MqttOptions {
+    // Present only with --mqtt; a port of 0 was not given.
+    std::optional<Endpoint> broker;
+    std::string user;
+    // The first line of --mqtt-password-file.
+    std::string password;
+    std::string caFile;
+    std::string prefix = "homeassistant";
+    int everySeconds = 10;
+    // As given; empty for the host name.
+    std::string node;
+    bool remove = false;
+};
+
 struct Options {
     Mode mode = Mode::table;
     bool once = false;
@@ -32,6 +47,7 @@ struct Options {
     // between its rows (none when 0).
     std::string csvPath;
     double csvEverySeconds = 0;
+    MqttOptions mqtt;
 };
 
 // Reads the command line into `options`, each value parsed once. Returns the

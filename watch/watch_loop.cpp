@@ -1,11 +1,13 @@
 #include "watch/watch_loop.h"
 
 #include "platform/console.h"
+#include "platform/host_name.h"
 #include "platform/process_stats.h"
 #include "platform/watched_block.h"
 #include "watch/address.h"
 #include "watch/csv_log.h"
 #include "watch/http_server.h"
+#include "watch/mqtt_client.h"
 #include "watch/page.h"
 #include "watch/screen_layout.h"
 #include "watch/serving.h"
@@ -142,6 +144,9 @@ int watchBlock(const Options &options, const platform::WatchedBlock &block, cons
     auto lastValid = Clock::now();
     Trouble trouble;
     while (!platform::stopRequested()) {
+        // The MQTT client ends the run only for a configuration error.
+        if (const std::optional<std::string> failure = mqttFailure())
+            return fail(*failure);
         // The writer never waits for us; a copy taken mid-refresh simply fails
         // the checks and is taken again. A block whose owner shrank it under
         // us is not what the bridge writes to any more.
@@ -196,7 +201,10 @@ int serve(const Options &options, const platform::WatchedBlock &block, Serving &
     if (!writeOut("serving " + url(*options.endpoint, serverPort()) + "\n"))
         return fail("cannot write to standard output");
     return watchBlock(options, block, [&](Snapshot snapshot, std::span<const std::byte>, bool old) {
-        publish(serving, std::move(snapshot), old, momentNow());
+        const Moment now = momentNow();
+        if (options.mqtt.broker)
+            offerMqttSnapshot(snapshot, now, old);
+        publish(serving, std::move(snapshot), old, now);
         return std::optional<int>();
     });
 }
@@ -251,6 +259,28 @@ int view(const Options &options, const platform::WatchedBlock &block)
     return status;
 }
 
+// Publishes to the broker only; the client reports its own state.
+int publishOnly(const Options &options, const platform::WatchedBlock &block)
+{
+    return watchBlock(options, block, [](Snapshot snapshot, std::span<const std::byte>, bool old) {
+        offerMqttSnapshot(std::move(snapshot), momentNow(), old);
+        return std::optional<int>();
+    });
+}
+
+MqttSettings mqttSettings(const Options &options)
+{
+    const MqttOptions &mqtt = options.mqtt;
+    return {.broker = *mqtt.broker,
+            .user = mqtt.user,
+            .password = mqtt.password,
+            .caFile = mqtt.caFile,
+            .discovery = {.prefix = mqtt.prefix,
+                          .node = nodeName(mqtt.node.empty() ? platform::hostName() : mqtt.node),
+                          .everySeconds = mqtt.everySeconds,
+                          .units = options.units}};
+}
+
 int print(const Options &options, const platform::WatchedBlock &block, bool terminal)
 {
     if (terminal && options.mode == Mode::table && !options.once && platform::enterScreen())
@@ -291,6 +321,8 @@ int print(const Options &options, const platform::WatchedBlock &block, bool term
 
 int run(const Options &options)
 {
+    if (options.mqtt.broker && options.mqtt.remove)
+        return removeMqttNode(mqttSettings(options));
     // A log that cannot be written ends the run before anything starts.
     if (!options.csvPath.empty()) {
         if (const std::string error = checkLogPath(options.csvPath); !error.empty())
@@ -315,14 +347,26 @@ int run(const Options &options)
         stopServer();
         return fail(block.error);
     }
+    // The client starts once the block is there, so that its first line
+    // tells a script that the bridge can start.
+    if (options.mqtt.broker) {
+        if (const std::string error = startMqtt(mqttSettings(options)); !error.empty()) {
+            platform::closeWatchedBlock();
+            stopServer();
+            return fail(error);
+        }
+    }
     if (block.attached)
         std::fprintf(stderr,
                      "sensor-watch: attached to the existing block %s (%zu bytes), which stays as it is\n",
                      std::string(blockName).c_str(), block.size);
-    int status = options.endpoint ? serve(options, block, serving) : print(options, block, terminal);
+    int status = options.endpoint      ? serve(options, block, serving)
+                 : options.mqtt.broker ? publishOnly(options, block)
+                                       : print(options, block, terminal);
     if (const std::string error = finishLog(csvLog); !error.empty())
         status = fail(error);
     platform::closeWatchedBlock();
+    stopMqtt();
     stopServer();
     return status;
 }
