@@ -133,8 +133,7 @@ TEST(ScreenLayout, KeepsTheTopReadingAndMissingReadingsAcrossSnapshots)
     next.sensors.insert(next.sensors.begin(), {"apu", false, {{"x", "fan", "1"}, {"x", "fan", "2"}}});
     recordSnapshot(viewed.readings, next, {}, false);
     takeSnapshot(viewed.view, viewed.readings, true);
-    const std::vector<ScreenLine> lines = screen(viewed, size);
-    EXPECT_TRUE(lines[2].text.starts_with("cpu     Core 7 ")) << lines[2].text;
+    EXPECT_TRUE(screen(viewed, size)[2].text.starts_with("cpu     Core 7 ")) << screen(viewed, size)[2].text;
     EXPECT_TRUE(headingHolds(viewed, size, "readings 10\u201316 of 42"));
     ASSERT_EQ(viewed.view.rows.size(), 42u);
     EXPECT_EQ(viewed.view.rows[1].label, "x #2");
