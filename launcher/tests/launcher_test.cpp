@@ -131,11 +131,9 @@ TEST_F(Launcher, ALogHeldWithoutDeleteSharingGrowsOnAndLosesNoLine)
         filler += "an older line\r\n";
     fs::create_directories(current.parent_path());
     std::ofstream(current, std::ios::binary) << filler;
-    Running holder(underWine(windowsBin() / "hold-file.exe", {windowsPath(current)}), [] {
-        ChildOptions options = wineOptions();
-        options.keepInputOpen = true;
-        return options;
-    }());
+    ChildOptions holding = wineOptions();
+    holding.keepInputOpen = true;
+    Running holder(underWine(windowsBin() / "hold-file.exe", {windowsPath(current)}), holding);
     ASSERT_TRUE(awaitOutput(holder.child, holder.output, "holding\r\n", 120s)) << holder.output;
 
     ChildProcess running = startChild(underWine(launcher()), wineOptions({shortPauses}));

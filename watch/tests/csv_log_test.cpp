@@ -60,13 +60,13 @@ TEST(CsvLog, GoesToANewFileWhenTheReadingsChangeAndNeverOverwritesAnother)
         EXPECT_EQ(logSnapshot(log, board("2", "other"), 0, 1), "");
         EXPECT_EQ(logSnapshot(log, board("3"), 0, 2), "");
     }
-    const std::string header = std::string(utf8ByteOrderMark) + csvHeader(board(""), true);
-    EXPECT_EQ(contents(path),
-              header + csvRow(board("1"), isoLocalTime(0)) + csvRow(board("3"), isoLocalTime(0)));
+    const auto row = [](std::string value, std::string label = "Fan, \"big\"") {
+        return csvRow(board(value, label), isoLocalTime(0));
+    };
+    const std::string mark(utf8ByteOrderMark);
+    EXPECT_EQ(contents(path), mark + csvHeader(board(""), true) + row("1") + row("3"));
     EXPECT_EQ(contents(folder / "log-2.csv"), "someone else's\r\n");
-    EXPECT_EQ(contents(folder / "log-3.csv"), std::string(utf8ByteOrderMark) +
-                                                  csvHeader(board("", "other"), true) +
-                                                  csvRow(board("2", "other"), isoLocalTime(0)));
+    EXPECT_EQ(contents(folder / "log-3.csv"), mark + csvHeader(board("", "other"), true) + row("2", "other"));
 
     // A row cut by a crash is ended; with an interval only the last of each
     // is written, the last one at the end.
@@ -77,9 +77,7 @@ TEST(CsvLog, GoesToANewFileWhenTheReadingsChangeAndNeverOverwritesAnother)
             EXPECT_EQ(logSnapshot(log, board(value), 0, seconds), "");
         EXPECT_EQ(finishLog(log), "");
     }
-    EXPECT_TRUE(contents(path).ends_with("cut\r\n" + csvRow(board("5"), isoLocalTime(0)) +
-                                         csvRow(board("6"), isoLocalTime(0)) +
-                                         csvRow(board("7"), isoLocalTime(0))));
+    EXPECT_TRUE(contents(path).ends_with("cut\r\n" + row("5") + row("6") + row("7"))) << contents(path);
     EXPECT_TRUE(checkLogPath(folder / "missing" / "log.csv").starts_with("cannot write "));
     fs::remove_all(folder);
 }

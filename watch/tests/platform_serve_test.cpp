@@ -1,11 +1,13 @@
 // sensor-watch --serve beside the bridge and the simulated library, natively
 // and as the Windows build under Wine, scraped from here over loopback: the
 // last good snapshot, fresh while the bridge publishes and stale once it is
-// killed, and a block that someone else made, attached to and left as it is.
+// killed, logged as it comes, and a block that someone else made, attached to
+// and left as it is.
 #include "watch/tests/block_writer.h"
 #include "watch/tests/gunzip.h"
 #include "watch/tests/http_client.h"
 #include "testing/child_process.h"
+#include "testing/installation.h"
 #include "testing/native_or_wine.h"
 #include "testing/scenarios.h"
 
@@ -17,8 +19,6 @@
 #include <cstdlib>
 #include <deque>
 #include <filesystem>
-#include <fstream>
-#include <iterator>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -76,7 +76,11 @@ double unixNow()
 TEST_P(Serve, TheLastGoodSnapshotFreshUntilTheBridgeIsKilledThenStale)
 {
     const double launched = unixNow();
-    const int port = startServing();
+    // With the log beside serving: UTF-8 with a byte-order mark on Windows,
+    // so that a spreadsheet reads the degree sign right.
+    ScratchDirectory folder;
+    const fs::path log = folder.path / "log.csv";
+    const int port = startServing({"--csv", platform().path(log)});
     ASSERT_GT(port, 0);
     EXPECT_EQ(sample(get(port), "sensor_bridge_snapshot_fresh"), "0");
     // A second sensor-watch on the same port fails before it touches the block.
@@ -129,6 +133,10 @@ TEST_P(Serve, TheLastGoodSnapshotFreshUntilTheBridgeIsKilledThenStale)
     const double timestamp = std::atof(sample(body, "sensor_bridge_snapshot_timestamp_seconds").c_str());
     EXPECT_NEAR(unixNow() - timestamp, age, 1);
     EXPECT_NE(get(port, "/api/status").find("\"fresh\":false"), std::string::npos);
+    const std::string text = contents(log);
+    EXPECT_GE(std::ranges::count(text, '\n'), 2) << text;
+    const std::string header = "time,cpu / Core 0 [\u00b0C],cpu / Core 0 [MHz]\r\n";
+    EXPECT_TRUE(text.starts_with((platform().viaWine ? "\xef\xbb\xbf" : "") + header)) << text;
 }
 
 TEST_P(Serve, AttachesToABlockThatExistsAndLeavesIt)
@@ -168,24 +176,6 @@ TEST_P(Serve, AttachesToABlockThatExistsAndLeavesIt)
         const std::string now = sample(body, "sensor_bridge_snapshot_timestamp_seconds");
         return !now.empty() && now != before && sample(body, "sensor_bridge_snapshot_fresh") == "1";
     })) << body;
-}
-
-// The log beside serving; in UTF-8 with a byte-order mark on Windows, so
-// that a spreadsheet reads the degree sign right.
-TEST_P(Serve, LogsEachSnapshotWithAByteOrderMarkOnWindows)
-{
-    ScratchDirectory folder;
-    const fs::path log = folder.path / "log.csv";
-    ASSERT_GT(startServing({"--csv", platform().path(log)}), 0);
-    start("sensor-bridge");
-    std::string text;
-    ASSERT_TRUE(eventually(120s, [&] {
-        std::ifstream file(log, std::ios::binary);
-        text.assign(std::istreambuf_iterator<char>(file), {});
-        return std::ranges::count(text, '\n') >= 3;
-    })) << text;
-    const std::string header = "time,cpu / Core 0 [\u00b0C],cpu / Core 0 [MHz]\r\n";
-    EXPECT_TRUE(text.starts_with((platform().viaWine ? "\xef\xbb\xbf" : "") + header)) << text;
 }
 
 INSTANTIATE_TEST_SUITE_P(OnEachPlatform, Serve, testing::ValuesIn(platforms()), platformName);
