@@ -57,6 +57,10 @@ bool awaitOutput(ChildProcess &child, std::string &output, std::string_view endi
                  std::chrono::milliseconds timeout);
 
 // Checks the condition every 100 ms until it holds or the time is up.
+// A loopback port that was free a moment ago, for a server that cannot be
+// asked to pick its own; 0 when none could be had.
+int freePort();
+
 bool eventually(std::chrono::steady_clock::duration limit, const std::function<bool()> &condition);
 
 // Stops the child when the scope ends, however the test leaves it.

@@ -1,4 +1,5 @@
 #include "watch/tests/mqtt_broker.h"
+#include "testing/child_process.h"
 
 #include <arpa/inet.h>
 #include <mosquitto.h>
@@ -16,19 +17,6 @@ namespace {
 
 using namespace std::chrono_literals;
 using Clock = std::chrono::steady_clock;
-
-int freePort()
-{
-    const int fd = socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t length = sizeof address;
-    const bool bound = bind(fd, reinterpret_cast<sockaddr *>(&address), sizeof address) == 0 &&
-                       getsockname(fd, reinterpret_cast<sockaddr *>(&address), &length) == 0;
-    close(fd);
-    return bound ? ntohs(address.sin_port) : 0;
-}
 
 struct Collected {
     std::string marker;

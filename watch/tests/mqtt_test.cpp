@@ -3,6 +3,7 @@
 // both availabilities, the restarts of everything involved, hostile names,
 // credentials, TLS and removal. The default scenario is also published by the
 // Windows build under Wine.
+#include "watch/tests/strict_json.h"
 #include "watch/tests/block_writer.h"
 #include "watch/tests/mqtt_broker.h"
 #include "testing/child_process.h"
@@ -36,17 +37,6 @@ ChildOptions childOptions(std::vector<std::string> environment = {})
     options.environment = std::move(environment);
     options.mergeErrors = true;
     return options;
-}
-
-Json::Value parsed(const std::string &text)
-{
-    Json::CharReaderBuilder builder;
-    Json::CharReaderBuilder::strictMode(&builder.settings_);
-    const std::unique_ptr<Json::CharReader> reader(builder.newCharReader());
-    Json::Value root;
-    std::string error;
-    EXPECT_TRUE(reader->parse(text.data(), text.data() + text.size(), &root, &error)) << error << text;
-    return root;
 }
 
 Messages configs(int port)

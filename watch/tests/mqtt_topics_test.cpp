@@ -1,3 +1,4 @@
+#include "watch/tests/strict_json.h"
 #include "watch/mqtt_topics.h"
 
 #include <gtest/gtest.h>
@@ -11,17 +12,6 @@
 namespace {
 
 using namespace watch;
-
-Json::Value parsed(const std::string &text)
-{
-    Json::Value root;
-    std::string error;
-    Json::CharReaderBuilder builder;
-    Json::CharReaderBuilder::strictMode(&builder.settings_);
-    const std::unique_ptr<Json::CharReader> reader(builder.newCharReader());
-    EXPECT_TRUE(reader->parse(text.data(), text.data() + text.size(), &root, &error)) << text;
-    return root;
-}
 
 const std::string hostile = "CPU \"0\"\\ +#/\xff caf\xc3\xa9 " + std::string(200, 'x');
 

@@ -1,3 +1,4 @@
+#include "watch/tests/strict_json.h"
 #include "watch/page_json.h"
 #include "watch/tests/recorded.h"
 
@@ -15,19 +16,6 @@
 namespace {
 
 using namespace watch;
-
-// Parses as strictly as the page's JSON.parse, which takes only valid UTF-8
-// from a body that says it is UTF-8.
-Json::Value parsed(const std::string &text)
-{
-    Json::CharReaderBuilder builder;
-    Json::CharReaderBuilder::strictMode(&builder.settings_);
-    const std::unique_ptr<Json::CharReader> reader(builder.newCharReader());
-    Json::Value root;
-    std::string error;
-    EXPECT_TRUE(reader->parse(text.data(), text.data() + text.size(), &root, &error)) << error << text;
-    return root;
-}
 
 TEST(DashboardJson, IsValidUtf8WithNamesAsTextAndNullsForNonNumbers)
 {

@@ -69,21 +69,6 @@ std::string lintOf(const std::string &scrape)
                                 : "exit " + std::to_string(linted.exitCode) + ": " + linted.output;
 }
 
-// A loopback port that was free a moment ago, for a server that cannot be
-// asked to pick its own.
-int freePort()
-{
-    const int fd = socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t length = sizeof address;
-    const bool bound = bind(fd, reinterpret_cast<sockaddr *>(&address), sizeof address) == 0 &&
-                       getsockname(fd, reinterpret_cast<sockaddr *>(&address), &length) == 0;
-    close(fd);
-    return bound ? ntohs(address.sin_port) : 0;
-}
-
 // A real Prometheus server on a loopback port of its own, scraping
 // sensor-watch every second.
 struct PrometheusServer {
