@@ -244,7 +244,7 @@ bool takeSnapshot(Session &session)
     }
     const double now = momentNow().steadySeconds;
     if (snapshot) {
-        session.sensors = identify(*snapshot);
+        identifyAgain(session.sensors, *snapshot);
         remember(session.remembered, session.sensors, now);
     }
     return any && !old && now - at.steadySeconds <= freshSeconds;

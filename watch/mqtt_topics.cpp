@@ -151,6 +151,31 @@ std::vector<IdentifiedSensor> identify(const Snapshot &snapshot)
     return sensors;
 }
 
+void identifyAgain(std::vector<IdentifiedSensor> &sensors, const Snapshot &snapshot)
+{
+    const auto same = [&] {
+        if (sensors.size() != snapshot.sensors.size())
+            return false;
+        for (std::size_t s = 0; s < sensors.size(); ++s) {
+            const std::vector<IdentifiedReading> &known = sensors[s].readings;
+            const std::vector<Reading> &now = snapshot.sensors[s].readings;
+            if (sensors[s].name != snapshot.sensors[s].name || known.size() != now.size())
+                return false;
+            for (std::size_t r = 0; r < known.size(); ++r)
+                if (known[r].label != now[r].label || known[r].type != now[r].type)
+                    return false;
+        }
+        return true;
+    };
+    if (!same()) {
+        sensors = identify(snapshot);
+        return;
+    }
+    for (std::size_t s = 0; s < sensors.size(); ++s)
+        for (std::size_t r = 0; r < sensors[s].readings.size(); ++r)
+            sensors[s].readings[r].value = snapshot.sensors[s].readings[r].value;
+}
+
 std::string statusTopic(std::string_view node)
 {
     return std::string(topicRoot) + std::string(node) + "/status";

@@ -93,6 +93,10 @@ std::string sensorId(std::string_view name);
 std::string readingId(std::string_view sensor, std::string_view label, std::string_view type,
                       std::size_t occurrence);
 std::vector<IdentifiedSensor> identify(const Snapshot &snapshot);
+// identify for each new snapshot: when it holds the same readings in the
+// same places as `sensors`, as all do but those where readings come or go,
+// the ids are kept and only the values taken.
+void identifyAgain(std::vector<IdentifiedSensor> &sensors, const Snapshot &snapshot);
 
 // What a discovery config says besides the reading.
 struct Discovery {

@@ -2,9 +2,9 @@
 // sensors, 2000 readings), over the block the bridge writes for it: reading
 // the block, recording it and rendering what --serve keeps (the metrics and
 // the page's snapshot); rendering and deflating the metrics alone; taking it
-// into the full-screen view and drawing a screen of 50 by 200; and the
-// history answer that a page asks for when it opens (120 points) or for a
-// chart (1000), over a full history. Counters: the milliseconds of each part,
+// into the full-screen view and drawing a screen of 50 by 200; what --mqtt
+// does with it; and the history answer that a page asks for when it opens
+// (120 points) or for a chart (1000), over a full history. Counters: the milliseconds of each part,
 // sizes in bytes, and the heap an answer takes at its peak.
 //
 //   watch_benchmark [--benchmark_filter=REGEX] [--benchmark_repetitions=N]
@@ -22,6 +22,7 @@
 #include "watch/block_reader.h"
 #include "watch/gzip.h"
 #include "watch/metrics.h"
+#include "watch/mqtt_topics.h"
 #include "watch/screen_layout.h"
 #include "watch/serving.h"
 
@@ -152,11 +153,31 @@ void view(benchmark::State &state)
     state.counters["frame_bytes"] = static_cast<double>(bytes);
 }
 
+// What --mqtt does with each new snapshot: telling its readings' ids, and
+// the state messages of one interval (one per sensor).
+void mqtt(benchmark::State &state)
+{
+    const Snapshot snapshots[2] = {readBlock(blockAt(1)).snapshot, readBlock(blockAt(2)).snapshot};
+    std::vector<IdentifiedSensor> sensors;
+    Remembered remembered;
+    std::size_t bytes = 0;
+    double now = 0;
+    for (auto _ : state) {
+        identifyAgain(sensors, snapshots[static_cast<std::size_t>(now) % 2]);
+        remember(remembered, sensors, ++now);
+        bytes = 0;
+        for (const auto &[topic, payload] : stateMessages(remembered, "node", now, 30))
+            bytes += topic.size() + payload.size();
+    }
+    state.counters["state_bytes"] = static_cast<double>(bytes);
+}
+
 BENCHMARK(snapshot)->Unit(benchmark::kMillisecond);
 BENCHMARK(history)->Arg(120)->Arg(1000)->Unit(benchmark::kMillisecond);
 BENCHMARK_CAPTURE(metrics, render, false)->Unit(benchmark::kMillisecond);
 BENCHMARK_CAPTURE(metrics, render_and_deflate, true)->Unit(benchmark::kMillisecond);
 BENCHMARK(view)->Unit(benchmark::kMillisecond);
+BENCHMARK(mqtt)->Unit(benchmark::kMillisecond);
 
 }  // namespace
 

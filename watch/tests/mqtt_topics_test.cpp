@@ -26,6 +26,14 @@ TEST(MqttIds, StayTheSameWhateverElseComesAndGoAndKeepLookalikesApart)
     const auto second = identify(after);
     EXPECT_TRUE(first[0].id == second[1].id && first[0].readings[0].id == second[1].readings[1].id);
     EXPECT_NE(first[0].readings[0].id, first[0].readings[1].id);
+    // Taken again, a snapshot of the same readings keeps the ids and brings
+    // its values; one whose readings changed is identified afresh.
+    auto again = first;
+    before.sensors[0].readings[1].value = "5";
+    identifyAgain(again, before);
+    EXPECT_TRUE(again[0].readings[1].id == first[0].readings[1].id && again[0].readings[1].value == "5");
+    identifyAgain(again, after);
+    EXPECT_EQ(again[1].readings[0].id, second[1].readings[0].id);
     EXPECT_TRUE(first[0].readings[0].id.starts_with("cpu_core_0_temperature_")) << first[0].readings[0].id;
     // Names that differ only outside the slug or past its length, and bytes
     // moved between fields, give ids of their own, topic-safe and bounded.
