@@ -11,7 +11,7 @@ cd "$repo"
 ensure_packages "${native_packages[@]}" libgtest-dev libgmock-dev \
   g++-mingw-w64-x86-64 libz-mingw-w64-dev wine64 dpkg-dev lm-sensors libmicrohttpd-dev prometheus \
   libbenchmark-dev clang libclang-rt-14-dev chromium chromium-driver python3-selenium \
-  osslsigncode openssl clang-format mosquitto
+  osslsigncode openssl clang-format mosquitto tmux
 # npm installs the dashboard's charting library; a Node.js that brings its own
 # npm needs no Debian package.
 command -v npm >/dev/null || ensure_packages npm
